@@ -1,0 +1,76 @@
+#include "gfx/text/cells.h"
+
+#include <cstdlib>
+
+#include "gfx/core/screen.h"
+#include "gfx/core/target.h"
+#include "rt/rt.h"
+
+void rk_hResetCharCells(bool create)
+{
+    ScreenState *s = __rk_gfx;
+    if (!s)
+        return;
+    if (s->char_cells) {
+        for (int p = 0; p < s->num_pages; ++p)
+            std::free(s->char_cells[p]);
+        std::free(s->char_cells);
+        s->char_cells = nullptr;
+    }
+    if (!create || s->text_w <= 0 || s->text_h <= 0)
+        return;
+    // Without cell tables text still draws; only reading cells back is lost.
+    s->char_cells = static_cast<uint32_t **>(std::calloc(static_cast<std::size_t>(s->num_pages), sizeof(uint32_t *)));
+    if (!s->char_cells)
+        return;
+    std::size_t cells = static_cast<std::size_t>(s->text_w) * s->text_h;
+    for (int p = 0; p < s->num_pages; ++p)
+        s->char_cells[p] = static_cast<uint32_t *>(std::calloc(cells, 12));
+    DrawContext *ctx = rk_hGetContext();
+    rk_hClearCharCells(0, 0, s->text_w, s->text_h, ctx->work_page, ' ', ctx->fg_color, ctx->bg_color);
+}
+
+void rk_hClearCharCells(int x1, int y1, int x2, int y2, int page, uint32_t ch, uint32_t fg, uint32_t bg)
+{
+    ScreenState *s = __rk_gfx;
+    if (!s || !s->char_cells || page < 0 || page >= s->num_pages || !s->char_cells[page])
+        return;
+    if (x1 < 0)
+        x1 = 0;
+    if (y1 < 0)
+        y1 = 0;
+    if (x2 > s->text_w)
+        x2 = s->text_w;
+    if (y2 > s->text_h)
+        y2 = s->text_h;
+    for (int y = y1; y < y2; ++y)
+        for (int x = x1; x < x2; ++x) {
+            uint32_t *cell = s->char_cells[page] + 3 * (static_cast<std::size_t>(y) * s->text_w + x);
+            cell[0] = ch;
+            cell[1] = fg;
+            cell[2] = bg;
+        }
+}
+
+int rk_GfxLocateRaw(int row, int col)
+{
+    ScreenState *s = __rk_gfx;
+    if (!s)
+        return 0;
+    if (row >= 0)
+        s->cursor_y = row;
+    if (col >= 0)
+        s->cursor_x = col;
+    return ((s->cursor_y & 0xFF) << 8) | (s->cursor_x & 0xFF);
+}
+
+int rk_GfxLocate(int row, int col, int cursor)
+{
+    ScreenState *s = __rk_gfx;
+    if (!s)
+        return 0;
+    s->flags &= ~SCREEN_WRAP_PENDING;
+    int r = rk_GfxLocateRaw(row > 0 ? row - 1 : -1, col > 0 ? col - 1 : -1) + 257;
+    __rk_ctx.con_out_column = s->cursor_x;
+    return r;
+}

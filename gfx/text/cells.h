@@ -1,0 +1,14 @@
+// Character cells of the graphics screen's text grid and the text cursor.
+#pragma once
+#include <cstdint>
+
+// Frees every page's cell table; with `create`, makes new zeroed tables and
+// fills the work page's with spaces in the current colours.
+void rk_hResetCharCells(bool create);
+// Fills cells [x1, x2) x [y1, y2) of `page` (ends exclusive).
+void rk_hClearCharCells(int x1, int y1, int x2, int y2, int page, uint32_t ch, uint32_t fg, uint32_t bg);
+
+// 0-based; negative keeps. Result (row << 8) | column, 8 bits each.
+int rk_GfxLocateRaw(int row, int col);
+// 1-based; 0 or less keeps. Result (row << 8) | column of the new position.
+int rk_GfxLocate(int row, int col, int cursor);

@@ -1,0 +1,262 @@
+#include "rt/console.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <poll.h>
+#include <sys/select.h>
+#include <unistd.h>
+
+#include "rt/rt.h"
+#include "rt/str.h"
+
+// The fallback console: what is needed while no graphics screen is open.
+struct ConsoleState {
+    unsigned fg = 7, bg = 0;
+    int cols = 80, rows = 25;
+    int view_top = -1, view_bottom = -1;
+};
+static ConsoleState con;
+
+static const ConsoleHooks &hooks()
+{
+    return __rk_ctx.hooks;
+}
+
+static void term_write(const char *s)
+{
+    if (isatty(STDOUT_FILENO)) {
+        std::fputs(s, stdout);
+        std::fflush(stdout);
+    }
+}
+
+void rk_hPause(int ms)
+{
+    if (ms <= 0)
+        return;
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    select(0, nullptr, nullptr, nullptr, &tv);
+}
+
+void rk_Cls(int mode)
+{
+    if (hooks().cls) {
+        hooks().cls(mode);
+        return;
+    }
+    term_write("\x1b[H\x1b[J");
+    __rk_ctx.con_out_column = 0;
+}
+
+unsigned rk_Color(unsigned fg, unsigned bg, int flags)
+{
+    if (hooks().color)
+        return hooks().color(fg, bg, flags);
+    unsigned prev = (con.bg << 16) | con.fg;
+    if (!(flags & 1))
+        con.fg = fg & 15;
+    if (!(flags & 2))
+        con.bg = bg & 15;
+    return prev;
+}
+
+int rk_Width(int cols, int rows)
+{
+    if (hooks().width)
+        return hooks().width(cols, rows);
+    int prev = con.cols | (con.rows << 16);
+    if (cols > 0)
+        con.cols = cols;
+    if (rows > 0)
+        con.rows = rows;
+    return prev;
+}
+
+void rk_Sleep(int ms)
+{
+    if (hooks().sleep) {
+        hooks().sleep(ms);
+        return;
+    }
+    if (ms == -1) {
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        poll(&p, 1, -1);
+        return;
+    }
+    rk_hPause(ms);
+}
+
+int rk_PageSet(int work, int visible)
+{
+    if (hooks().pageset)
+        return hooks().pageset(work, visible);
+    return 0;  // the console has a single page
+}
+
+void rk_ViewUpdate()
+{
+    if (hooks().viewupdate)
+        hooks().viewupdate();
+}
+
+int rk_LocateEx(int row, int col, int cursor, int *current)
+{
+    if (hooks().locate) {
+        int r = hooks().locate(row, col, cursor);
+        if (current)
+            *current = r;
+        return 0;
+    }
+    if (row > 0 || col > 0) {
+        char seq[32];
+        std::snprintf(seq, sizeof seq, "\x1b[%d;%dH", row > 0 ? row : 1, col > 0 ? col : 1);
+        term_write(seq);
+        if (col > 0)
+            __rk_ctx.con_out_column = col - 1;
+    }
+    if (current)
+        *current = ((row > 0 ? row : 1) << 8) | (col > 0 ? col : 1);
+    return 0;
+}
+
+int rk_Locate(int row, int col, int cursor)
+{
+    int current = 0;
+    rk_LocateEx(row, col, cursor, &current);
+    return current;
+}
+
+int rk_GetX()
+{
+    if (hooks().getx)
+        return hooks().getx();
+    return __rk_ctx.con_out_column + 1;
+}
+
+int rk_GetXY()
+{
+    if (hooks().getxy) {
+        int col = 0, row = 0;
+        hooks().getxy(&col, &row);
+        return (row << 8) | col;
+    }
+    return (1 << 8) | (__rk_ctx.con_out_column + 1);
+}
+
+void rk_GetSize(int *cols, int *rows)
+{
+    if (hooks().getsize) {
+        hooks().getsize(cols, rows);
+        return;
+    }
+    if (cols)
+        *cols = con.cols;
+    if (rows)
+        *rows = con.rows;
+}
+
+static bool stdin_ready(int timeout_ms)
+{
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    return poll(&p, 1, timeout_ms) > 0 && (p.revents & POLLIN);
+}
+
+RkString *rk_Inkey()
+{
+    if (hooks().inkey)
+        return hooks().inkey();
+    char c;
+    if (stdin_ready(0) && read(STDIN_FILENO, &c, 1) == 1)
+        return rk_StrAllocTempBytes(&c, 1);
+    return rk_StrAllocTempDesc("");
+}
+
+int rk_Getkey()
+{
+    if (hooks().getkey)
+        return hooks().getkey();
+    unsigned char c;
+    if (read(STDIN_FILENO, &c, 1) == 1)
+        return c;
+    return 0;
+}
+
+int rk_KeyHit()
+{
+    if (hooks().keyhit)
+        return hooks().keyhit();
+    return stdin_ready(0) ? 1 : 0;
+}
+
+int rk_GetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
+{
+    if (hooks().getmouse)
+        return hooks().getmouse(x, y, wheel, buttons, clip);
+    for (int *p : {x, y, wheel, buttons, clip})
+        if (p)
+            *p = -1;
+    return rk_ErrorSetNum(RK_ERR_STATE);
+}
+
+int rk_SetMouse(int x, int y, int cursor, int clip)
+{
+    // Both mouse hooks are installed together; the get hook tells.
+    if (hooks().getmouse && hooks().setmouse)
+        return hooks().setmouse(x, y, cursor, clip);
+    return rk_ErrorSetNum(RK_ERR_STATE);
+}
+
+int rk_IsRedirected(int is_input)
+{
+    if (hooks().isredir)
+        return hooks().isredir(is_input);
+    return isatty(is_input ? STDIN_FILENO : STDOUT_FILENO) ? 0 : 1;
+}
+
+void rk_PrintBufferEx(const void *text, std::size_t len, int mask)
+{
+    if (hooks().printbuffer) {
+        hooks().printbuffer(text, len, mask);
+        return;
+    }
+    if (len)
+        std::fwrite(text, 1, len, stdout);
+    const char *t = static_cast<const char *>(text);
+    for (std::size_t i = 0; i < len; ++i)
+        __rk_ctx.con_out_column = (t[i] == '\n' || t[i] == '\r') ? 0 : __rk_ctx.con_out_column + 1;
+    std::fflush(stdout);
+}
+
+void rk_PrintBufferWstrEx(const uint32_t *text, std::size_t len, int mask)
+{
+    if (hooks().printbufferwstr) {
+        hooks().printbufferwstr(text, len, mask);
+        return;
+    }
+    for (std::size_t i = 0; i < len; ++i) {
+        char c = text[i] > 255 ? '?' : static_cast<char>(text[i]);
+        rk_PrintBufferEx(&c, 1, mask);
+    }
+}
+
+void rk_ConsoleSetView(int top, int bottom)
+{
+    con.view_top = top;
+    con.view_bottom = bottom;
+}
+
+void rk_ConsoleGetView(int *top, int *bottom)
+{
+    int rows = 0;
+    rk_GetSize(nullptr, &rows);
+    int t = con.view_top, b = con.view_bottom;
+    if (t <= 0 || b <= 0 || t > rows || b > rows || t > b) {
+        t = 1;
+        b = rows;
+    }
+    if (top)
+        *top = t;
+    if (bottom)
+        *bottom = b;
+}

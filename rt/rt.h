@@ -1,0 +1,87 @@
+// Runtime base: the global context record, context slots, error number,
+// start-up and shutdown.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct RkString;
+
+// The 27 routines through which the text runtime's console operations reach
+// the graphics layer while a screen is open. All null while none is open.
+struct ConsoleHooks {
+    RkString *(*inkey)();
+    int (*getkey)();
+    int (*keyhit)();
+    void (*cls)(int mode);
+    unsigned (*color)(unsigned fg, unsigned bg, int flags);
+    int (*locate)(int row, int col, int cursor);
+    int (*width)(int cols, int rows);
+    int (*getx)();
+    int (*gety)();
+    void (*getxy)(int *col, int *row);
+    void (*getsize)(int *cols, int *rows);
+    void (*printbuffer)(const void *text, std::size_t len, int mask);
+    void (*printbufferwstr)(const uint32_t *text, std::size_t len, int mask);
+    char *(*readstr)(char *buffer, int size);
+    int (*multikey)(int scancode);
+    int (*getmouse)(int *x, int *y, int *wheel, int *buttons, int *clip);
+    int (*setmouse)(int x, int y, int cursor, int clip);
+    int (*in)(unsigned short port);
+    int (*out)(unsigned short port, int value);
+    void (*viewupdate)();
+    int (*lineinput)(RkString *prompt, void *dst, int dst_len, int fill, int question, int newline);
+    int (*lineinputwstr)(const uint32_t *prompt, uint32_t *dst, int max_chars, int question, int newline);
+    uint32_t (*readxy)(int col, int row, int mode);
+    void (*sleep)(int ms);
+    int (*isredir)(int is_input);
+    int (*pagecopy)(int src, int dst);
+    int (*pageset)(int work, int visible);
+};
+static_assert(sizeof(ConsoleHooks) == 27 * sizeof(void *));
+
+inline constexpr int RK_CTX_SLOTS = 5;
+inline constexpr int RK_CTX_SLOT_DRAW = 4;  // the DrawContext
+
+// The runtime's global context record, zeroed at start-up.
+struct RkContext {
+    int argc;
+    char **argv;
+    ConsoleHooks hooks;
+    void *slot[RK_CTX_SLOTS];
+    int con_out_column;  // console output column
+    int option;          // third argument of rk_Init
+};
+extern RkContext __rk_ctx;
+
+// Result codes recorded as the runtime error number.
+enum RkError : int {
+    RK_OK = 0,
+    RK_ERR_STATE = 1,     // not possible now or with these arguments
+    RK_ERR_FILE = 2,      // file cannot be opened or created
+    RK_ERR_CONTENTS = 3,  // bad or truncated contents, failed read or write
+    RK_ERR_MEMORY = 4,    // string could not be allocated
+};
+
+// The runtime error number of the calling thread. Set returns its argument.
+int rk_ErrorSetNum(int err);
+int rk_ErrorGetNum();
+
+// Context slots 0..4: a zeroed block of `size` bytes allocated on first
+// request (null when the index is out of range or the allocation fails).
+void *rk_TlsGetCtx(int index, std::size_t size);
+void rk_TlsDelCtx(int index);
+void rk_TlsFreeCtxTb();
+
+// Start-up (counted) and shutdown; the outermost pair does the work.
+void rk_hRtInit();
+void rk_hRtExit();
+void rk_Init(int argc, char **argv, int option);
+[[noreturn]] void rk_End(int code);
+
+// Registers a routine to run at process exit, before the runtime's own
+// shutdown. Returns 0, or -1 when it could not be registered.
+int rk_hAtExit(void (*proc)());
+
+// The executable's file name (the part after the last '/') read from /proc
+// into buf; null on any failure.
+char *rk_hGetExeName(char *buf, int size);

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Malwerk needs to build, run and test.
+# Runs apt-get only when something is missing (as root, or through sudo).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  libgtest-dev libbenchmark-dev
+  libx11-dev libxext-dev libxrandr-dev libxpm-dev libncurses-dev
+  xvfb xdotool x11-utils x11-xserver-utils
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
