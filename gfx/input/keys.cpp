@@ -1,5 +1,7 @@
 #include "gfx/input/keys.h"
 
+#include <cstring>
+
 #include "gfx/core/screen.h"
 
 static constexpr int kKeyBufferSize = 16;
@@ -23,4 +25,17 @@ int rk_hGfxInputBufferChanged()
     key_buffer_changed = 0;
     rk_GfxUnlock(1, 0);
     return changed;
+}
+
+void rk_hPostEvent(const EventRecord *record)
+{
+    ScreenState *s = __rk_gfx;
+    if (!s || !s->event_queue || !record)
+        return;
+    pthread_mutex_lock(s->event_mutex);
+    std::memcpy(s->event_queue + 5 * s->event_tail, record, sizeof *record);
+    s->event_tail = (s->event_tail + 1) % 128;
+    if (s->event_tail == s->event_head)
+        s->event_head = (s->event_head + 1) % 128;
+    pthread_mutex_unlock(s->event_mutex);
 }
