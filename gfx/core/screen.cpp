@@ -236,6 +236,10 @@ static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int 
         s->text_w = record->text_w;
         s->text_h = record->text_h;
         DrawContext *ctx = rk_hGetContext();
+        if (ctx->setup_id != s->id) {  // its row table could not be allocated
+            exit_proc();
+            return rk_ErrorSetNum(RK_ERR_STATE);
+        }
         rk_hResetCharCells(true);
         for (int p = 0; p < s->num_pages; ++p)
             for (int y = 0; y < s->h; ++y)
