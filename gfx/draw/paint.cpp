@@ -17,25 +17,24 @@ int __rk_paint_fail_countdown = 0;
 
 namespace {
 
-// One maximal run of the region. The records are kept in one array in the
-// order they were found, which is also the order of the work queue.
+// A run of the region whose neighbour rows are still to be searched.
 struct FillSpan {
     int32_t row, left, right;  // target row and inclusive target columns
-    int32_t next;              // next record of the same row, or NO_SPAN
 };
 
-constexpr int32_t NO_SPAN = -1;
-constexpr int32_t FAILED = -2;
+constexpr int FAILED = -2;
 
+// One fill. The bitmap holds the region: a pixel's bit is set when the
+// maximal run through it has been recorded. The runs still to be searched
+// wait in a first-in first-out queue, which visits the region band by band
+// (cache-friendly) and holds only the front of the search.
 struct Fill {
     DrawContext *ctx;
     uint32_t border;
     int vx, vy, vw, vh;
-    FillSpan *span;
-    std::size_t count, cap;
-    int32_t *head;        // per view row: the row's most recent record
-    uint64_t *seen;       // per view pixel: lies in a recorded run
-    std::size_t words;    // bitmap words per view row
+    uint64_t *seen;      // one bit per view pixel, row after row
+    std::size_t words;   // bitmap words per view row
+    int x1, y1, x2, y2;  // bounding box of the recorded runs
 };
 
 } // namespace
@@ -52,7 +51,7 @@ static bool test_bit(const uint64_t *bits, int i)
     return (bits[i >> 6] >> (i & 63)) & 1;
 }
 
-// Marks bits a..b (inclusive).
+// Sets bits a..b (inclusive).
 static void set_bits(uint64_t *bits, int a, int b)
 {
     std::size_t wa = static_cast<std::size_t>(a) >> 6, wb = static_cast<std::size_t>(b) >> 6;
@@ -67,15 +66,19 @@ static void set_bits(uint64_t *bits, int a, int b)
     bits[wb] |= mb;
 }
 
-// First clear bit at or after i, or n when bits i..n-1 are all set.
-static int next_clear(const uint64_t *bits, int i, int n)
+// First bit at or after i that is set (Set) or clear (!Set); n when bits
+// i..n-1 have none.
+template <bool Set>
+static int next_bit(const uint64_t *bits, int i, int n)
 {
+    if (i >= n)
+        return n;
     std::size_t w = static_cast<std::size_t>(i) >> 6;
-    uint64_t m = ~bits[w] & (~0ULL << (i & 63));
+    uint64_t m = (Set ? bits[w] : ~bits[w]) & (~0ULL << (i & 63));
     while (!m) {
         if (++w * 64 >= static_cast<std::size_t>(n))
             return n;
-        m = ~bits[w];
+        m = Set ? bits[w] : ~bits[w];
     }
     return static_cast<int>(std::min<std::size_t>(w * 64 + static_cast<unsigned>(__builtin_ctzll(m)), n));
 }
@@ -156,93 +159,114 @@ static int scan_left_equal(const uint8_t *row, int a, int b, T v)
 
 // ---- search ----------------------------------------------------------------
 
-static bool grow_spans(Fill &f)
+// Makes room at the tail of the queue todo[next..count) of `cap` entries:
+// moves it to the front when at least half of the block is spent, otherwise
+// doubles the block. Null when the block cannot grow (the old one is kept).
+[[gnu::noinline]] static FillSpan *make_room(FillSpan *todo, std::size_t *next, std::size_t *count, std::size_t *cap)
 {
-    std::size_t cap = f.cap ? 2 * f.cap : 256;
-    cap = std::min<std::size_t>(cap, std::numeric_limits<int32_t>::max());
-    if (cap == f.cap || allocation_fails())
-        return false;
-    auto *p = static_cast<FillSpan *>(std::realloc(f.span, cap * sizeof(FillSpan)));
-    if (!p)
-        return false;
-    f.span = p;
-    f.cap = cap;
-    return true;
-}
-
-// Grows the run of non-border pixels through (x, y), whose own pixel is not
-// the border, and records it. Returns the new record's index, NO_SPAN when
-// the run is already recorded, FAILED when no record can be allocated; x
-// becomes one past the run's right end. A pixel of a recorded run identifies
-// that run, because recorded runs are maximal and so never overlap.
-template <typename T>
-static int32_t add_span(Fill &f, int *x, int y, T border)
-{
-    uint64_t *bits = f.seen + static_cast<std::size_t>(y - f.vy) * f.words;
-    if (test_bit(bits, *x - f.vx)) {
-        *x = f.vx + next_clear(bits, *x - f.vx, f.vw);
-        return NO_SPAN;
+    if (*next && *next >= *cap / 2) {
+        std::memmove(todo, todo + *next, (*count - *next) * sizeof(FillSpan));
+        *count -= *next;
+        *next = 0;
+        return todo;
     }
-    const uint8_t *row = f.ctx->line[y];
-    int left = *x > f.vx ? scan_left_equal<T>(row, f.vx, *x, border) + 1 : *x;
-    int right = scan_right<T, true>(row, *x + 1, f.vx + f.vw, border) - 1;
-    *x = right + 1;
-    if (f.count == f.cap && !grow_spans(f))
-        return FAILED;
-    set_bits(bits, left - f.vx, right - f.vx);
-    auto k = static_cast<int32_t>(f.count++);
-    f.span[k] = {y, left, right, f.head[y - f.vy]};
-    f.head[y - f.vy] = k;
-    return k;
+    std::size_t grown = *cap ? 2 * *cap : 256;
+    if (allocation_fails())
+        return nullptr;
+    auto *p = static_cast<FillSpan *>(std::realloc(todo, grown * sizeof(FillSpan)));
+    if (p)
+        *cap = grown;
+    return p;
 }
 
-// Records every run of row y that touches columns left..right.
-template <typename T>
-static bool scan_neighbour(Fill &f, int left, int right, int y, T border)
-{
-    const uint8_t *row = f.ctx->line[y];
-    const uint64_t *bits = f.seen + static_cast<std::size_t>(y - f.vy) * f.words;
-    int x = left;
-    while (x <= right) {
-        if (!test_bit(bits, x - f.vx) && load_pixel<T>(row, x) == border) {
-            x = scan_right<T, false>(row, x + 1, right + 1, border);
-            continue;
-        }
-        if (add_span<T>(f, &x, y, border) == FAILED)
-            return false;
-        ++x;
-    }
-    return true;
-}
-
-// Finds the whole region from the seed: every record in the queue has its
-// rows above and below searched, records found meanwhile included.
+// Finds the whole region from the seed: the rows above and below every
+// recorded run are searched, runs found meanwhile included. The hot state
+// lives in locals so that it stays in registers.
 template <typename T>
 static bool search(Fill &f, int sx, int sy)
 {
-    // A border value wider than the pixels matches none of them.
-    bool any_border = f.border <= std::numeric_limits<T>::max();
-    T border = any_border ? static_cast<T>(f.border) : T{};
-    if (!any_border) {
-        // No pixel stops the fill: every row of the view is one run.
-        for (int y = f.vy; y < f.vy + f.vh; ++y) {
-            if (f.count == f.cap && !grow_spans(f))
-                return false;
-            f.span[f.count] = {y, f.vx, f.vx + f.vw - 1, NO_SPAN};
-            f.head[y - f.vy] = static_cast<int32_t>(f.count++);
-        }
+    const int vx = f.vx, vy = f.vy, vh = f.vh, end = f.vx + f.vw;
+    if (f.border > std::numeric_limits<T>::max()) {
+        // A border value wider than the pixels matches none of them.
+        for (int r = 0; r < vh; ++r)
+            set_bits(f.seen + static_cast<std::size_t>(r) * f.words, 0, f.vw - 1);
+        f.x1 = vx;
+        f.x2 = end - 1;
+        f.y1 = vy;
+        f.y2 = vy + vh - 1;
         return true;
     }
-    if (add_span<T>(f, &sx, sy, border) == FAILED)
-        return false;
-    for (std::size_t i = 0; i < f.count; ++i) {
-        FillSpan s = f.span[i];
-        if (s.row - 1 >= f.vy && !scan_neighbour<T>(f, s.left, s.right, s.row - 1, border))
-            return false;
-        if (s.row + 1 < f.vy + f.vh && !scan_neighbour<T>(f, s.left, s.right, s.row + 1, border))
-            return false;
+    const auto border = static_cast<T>(f.border);
+    uint8_t *const *line = f.ctx->line;
+    uint64_t *const seen = f.seen;
+    const std::size_t words = f.words;
+    FillSpan *todo = nullptr;
+    std::size_t next = 0, count = 0, cap = 0;
+    int x1 = sx, x2 = sx, y1 = sy, y2 = sy;
+
+    // add_span: grows the run of non-border pixels through (x, y), which is
+    // no border pixel and in no recorded run, records and queues it. Returns
+    // the run's right end, or FAILED when it cannot be queued. Narrow runs
+    // are common (combs, hatching), so the pixel next to x on each side is
+    // tested before a wider scan.
+    auto add_span = [&](int x, int y) __attribute__((always_inline)) -> int {
+        const uint8_t *row = line[y];
+        int left = x, right = x;
+        if (left > vx && load_pixel<T>(row, left - 1) != border)
+            left = scan_left_equal<T>(row, vx, left - 1, border) + 1;
+        if (right + 1 < end && load_pixel<T>(row, right + 1) != border)
+            right = scan_right<T, true>(row, right + 2, end, border) - 1;
+        if (count == cap) [[unlikely]] {
+            FillSpan *p = make_room(todo, &next, &count, &cap);
+            if (!p)
+                return FAILED;
+            todo = p;
+        }
+        set_bits(seen + static_cast<std::size_t>(y - vy) * words, left - vx, right - vx);
+        todo[count++] = {y, left, right};
+        x1 = std::min(x1, left);
+        x2 = std::max(x2, right);
+        y1 = std::min(y1, y);
+        y2 = std::max(y2, y);
+        return right;
+    };
+    // Records every run of row y that touches columns left..right. A pixel
+    // of a recorded run identifies it, because recorded runs are maximal and
+    // so never overlap; one past a run's end is a border pixel or the view's
+    // edge, so the walk skips it.
+    auto scan_neighbour = [&](int left, int right, int y) __attribute__((always_inline)) -> bool {
+        const uint8_t *row = line[y];
+        const uint64_t *bits = seen + static_cast<std::size_t>(y - vy) * words;
+        int x = left;
+        while (x <= right) {
+            if (test_bit(bits, x - vx)) {
+                x = vx + next_bit<false>(bits, x - vx, end - vx) + 1;
+            } else if (load_pixel<T>(row, x) == border) {
+                x = scan_right<T, false>(row, x + 1, right + 1, border);
+            } else {
+                int r = add_span(x, y);
+                if (r == FAILED)
+                    return false;
+                x = r + 2;
+            }
+        }
+        return true;
+    };
+
+    bool ok = add_span(sx, sy) != FAILED;
+    while (ok && next < count) {
+        FillSpan s = todo[next++];
+        if (s.row - 1 >= vy)
+            ok = scan_neighbour(s.left, s.right, s.row - 1);
+        if (ok && s.row + 1 < vy + vh)
+            ok = scan_neighbour(s.left, s.right, s.row + 1);
     }
-    return true;
+    std::free(todo);
+    f.x1 = x1;
+    f.x2 = x2;
+    f.y1 = y1;
+    f.y2 = y2;
+    return ok;
 }
 
 // ---- writing ---------------------------------------------------------------
@@ -262,59 +286,85 @@ static void write_tile(uint8_t *row, int left, int right, const uint8_t *src, in
         rk_hPixelCpy(at(x), src, static_cast<std::size_t>(right - x + 1));
 }
 
+// Calls emit(a, b) for every run a..b-1 of set bits among bits first..end-1,
+// which hold no set bits outside that range. Runs are taken out of each
+// word in registers; a run reaching a word's end continues in the next.
+template <typename F>
+static void for_each_run(const uint64_t *bits, int first, int end, F &&emit)
+{
+    int open = -1;
+    for (int w = first >> 6; w <= (end - 1) >> 6; ++w) {
+        uint64_t m = bits[w];
+        int base = w * 64;
+        if (open >= 0) {
+            if (m == ~0ULL)
+                continue;
+            int b = __builtin_ctzll(~m);
+            emit(open, base + b);
+            open = -1;
+            m &= ~0ULL << b;
+        }
+        while (m) {
+            int a = __builtin_ctzll(m);
+            uint64_t rest = ~m & (~0ULL << a);
+            if (!rest) {
+                open = base + a;
+                break;
+            }
+            int b = __builtin_ctzll(rest);
+            emit(base + a, base + b);
+            m &= ~0ULL << b;
+        }
+    }
+    if (open >= 0)
+        emit(open, end);
+}
+
+// Writes every run of set bits in the bitmap: these are exactly the recorded
+// runs, since two maximal runs of a row never touch. Narrow opaque runs are
+// stored in place, where a call into the span filler would cost more than
+// the pixels.
+template <typename T>
 static void write_region(const Fill &f, uint32_t fill, const uint8_t *tile, int mode)
 {
     DrawContext *ctx = f.ctx;
-    int bpp = ctx->target_bpp;
-    bool visible = rk_hTargetIsVisible(ctx);
-    for (int r = 0; r < f.vh; ++r) {
-        int32_t k = f.head[r];
-        if (k == NO_SPAN)
-            continue;
-        int y = f.vy + r;
+    constexpr int bpp = sizeof(T);
+    bool opaque = ctx->pixel_set == rk_hPixelSetSolid;
+    const auto value = static_cast<T>(fill);
+    const int vx = f.vx, first = f.x1 - f.vx, end = f.x2 - f.vx + 1;
+    for (int y = f.y1; y <= f.y2; ++y) {
+        const uint64_t *bits = f.seen + static_cast<std::size_t>(y - f.vy) * f.words;
         uint8_t *row = ctx->line[y];
         const uint8_t *src = tile + (y & 7) * 8 * bpp;
-        for (; k != NO_SPAN; k = f.span[k].next) {
-            const FillSpan &s = f.span[k];
-            if (mode == 0)
-                ctx->pixel_set(row + static_cast<std::size_t>(s.left) * bpp, fill,
-                               static_cast<std::size_t>(s.right - s.left + 1));
-            else
-                write_tile(row, s.left, s.right, src, bpp);
-        }
-        if (visible)
-            rk_hMarkDirty(y, y);
+        for_each_run(bits, first, end, [&](int a, int b) __attribute__((always_inline)) {
+            uint8_t *p = row + static_cast<std::size_t>(vx + a) * bpp;
+            if (mode != 0) {
+                write_tile(row, vx + a, vx + b - 1, src, bpp);
+            } else if (opaque && b - a <= 8) {
+                for (int i = 0; i < b - a; ++i)
+                    std::memcpy(p + i * bpp, &value, bpp);
+            } else {
+                ctx->pixel_set(p, fill, static_cast<std::size_t>(b - a));
+            }
+        });
     }
+    // The region is connected: every row from the first to the last has runs.
+    if (rk_hTargetIsVisible(ctx))
+        rk_hMarkDirty(f.y1, f.y2);
 }
 
 // ---- the operation ---------------------------------------------------------
 
-// Allocates the row table and the bitmap of the view; false when either
-// cannot be had.
 static bool start_fill(Fill &f)
 {
-    std::size_t head_bytes, bitmap_words;
+    std::size_t bitmap_words;
     f.words = (static_cast<std::size_t>(f.vw) + 63) / 64;
-    if (!rk_hSizeMulAdd(f.vh, sizeof(int32_t), 0, &head_bytes) ||
-        !rk_hSizeMulAdd(static_cast<long long>(f.words), f.vh, 0, &bitmap_words))
+    if (!rk_hSizeMulAdd(static_cast<long long>(f.words), f.vh, 0, &bitmap_words) || allocation_fails())
         return false;
-    if (allocation_fails())
-        return false;
-    f.head = static_cast<int32_t *>(std::malloc(head_bytes));
-    if (!f.head || allocation_fails())
-        return false;
-    std::fill(f.head, f.head + f.vh, NO_SPAN);
     // Large zeroed blocks come straight from the kernel, so a small region in
     // a big view touches only the bitmap pages it uses.
     f.seen = static_cast<uint64_t *>(std::calloc(bitmap_words, sizeof(uint64_t)));
     return f.seen != nullptr;
-}
-
-static void end_fill(Fill &f)
-{
-    std::free(f.span);
-    std::free(f.head);
-    std::free(f.seen);
 }
 
 void rk_GfxPaint(void *target, float x, float y, uint32_t fill_color, uint32_t border_color, RkString *tile,
@@ -363,10 +413,14 @@ void rk_GfxPaint(void *target, float x, float y, uint32_t fill_color, uint32_t b
     }
     if (found) {
         rk_GfxLock();
-        write_region(f, fill, pattern, mode);
-        end_fill(f);
+        switch (ctx->target_bpp) {
+        case 1: write_region<uint8_t>(f, fill, pattern, mode); break;
+        case 2: write_region<uint16_t>(f, fill, pattern, mode); break;
+        default: write_region<uint32_t>(f, fill, pattern, mode); break;
+        }
+        std::free(f.seen);
         rk_GfxUnlock(1, 0);
         return;
     }
-    end_fill(f);
+    std::free(f.seen);
 }
