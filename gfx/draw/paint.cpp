@@ -22,7 +22,7 @@ struct FillSpan {
     int32_t row, left, right;  // target row and inclusive target columns
 };
 
-constexpr int FAILED = -2;
+constexpr int FAILED = -1;  // no run ends left of column 0
 
 // One fill. The bitmap holds the region: a pixel's bit is set when the
 // maximal run through it has been recorded. The runs still to be searched
@@ -367,6 +367,18 @@ static bool start_fill(Fill &f)
     return f.seen != nullptr;
 }
 
+// Finds the region, then writes it under the screen lock; when the search
+// cannot get its memory, nothing is written.
+template <typename T>
+static void fill_region(Fill &f, int sx, int sy, uint32_t fill, const uint8_t *tile, int mode)
+{
+    if (!search<T>(f, sx, sy))
+        return;
+    rk_GfxLock();
+    write_region<T>(f, fill, tile, mode);
+    rk_GfxUnlock(1, 0);
+}
+
 void rk_GfxPaint(void *target, float x, float y, uint32_t fill_color, uint32_t border_color, RkString *tile,
                  int mode, uint32_t flags)
 {
@@ -390,8 +402,8 @@ void rk_GfxPaint(void *target, float x, float y, uint32_t fill_color, uint32_t b
         rk_hStrDelTemp(tile);
     }
 
-    if (sx < ctx->view_x || sy < ctx->view_y || static_cast<long long>(sx) >= static_cast<long long>(ctx->view_x) + ctx->view_w ||
-        static_cast<long long>(sy) >= static_cast<long long>(ctx->view_y) + ctx->view_h)
+    if (sx < ctx->view_x || sy < ctx->view_y || sx - static_cast<long long>(ctx->view_x) >= ctx->view_w ||
+        sy - static_cast<long long>(ctx->view_y) >= ctx->view_h)
         return;
     if (ctx->get_pixel(ctx, sx, sy) == border)
         return;
@@ -403,24 +415,12 @@ void rk_GfxPaint(void *target, float x, float y, uint32_t fill_color, uint32_t b
     f.vy = ctx->view_y;
     f.vw = ctx->view_w;
     f.vh = ctx->view_h;
-    bool found = start_fill(f);
-    if (found) {
+    if (start_fill(f)) {
         switch (ctx->target_bpp) {
-        case 1: found = search<uint8_t>(f, sx, sy); break;
-        case 2: found = search<uint16_t>(f, sx, sy); break;
-        default: found = search<uint32_t>(f, sx, sy); break;
+        case 1: fill_region<uint8_t>(f, sx, sy, fill, pattern, mode); break;
+        case 2: fill_region<uint16_t>(f, sx, sy, fill, pattern, mode); break;
+        default: fill_region<uint32_t>(f, sx, sy, fill, pattern, mode); break;
         }
-    }
-    if (found) {
-        rk_GfxLock();
-        switch (ctx->target_bpp) {
-        case 1: write_region<uint8_t>(f, fill, pattern, mode); break;
-        case 2: write_region<uint16_t>(f, fill, pattern, mode); break;
-        default: write_region<uint32_t>(f, fill, pattern, mode); break;
-        }
-        std::free(f.seen);
-        rk_GfxUnlock(1, 0);
-        return;
     }
     std::free(f.seen);
 }
