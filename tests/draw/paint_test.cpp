@@ -140,12 +140,6 @@ TEST_F(Paint, AlphaByteTakesPartInTheBorderTest)
         put(img, 1, y, 0x00FF0000);
     rk_GfxPaint(img, 0, 0, FILL, RED, nullptr, 0, 0);
     EXPECT_EQ(picture(img), (Art{"ooo", "ooo", "ooo"}));
-
-    for (int y = 0; y < 3; ++y)
-        put(img, 1, y, RED);
-    rk_GfxPaint(img, 0, 0, WHITE, RED, nullptr, 0, 0);
-    EXPECT_EQ(get(img, 0, 1), WHITE);
-    EXPECT_EQ(get(img, 2, 1), FILL);
 }
 
 TEST_F(Paint, EachPixelIsWrittenOnce)
@@ -210,25 +204,6 @@ TEST_F(Paint, TileFollowsTargetColumnsAndRows)
     rk_GfxPaint(img, 0, 10, 0, BLACK, rk_StrAllocTempBytes(bytes.data(), bytes.size()), 2, 0);
     EXPECT_EQ(get(img, 0, 10), 0u);
     EXPECT_EQ(get(img, 6, 15), 0u);
-}
-
-TEST_F(Paint, TileOnSixteenBitImage)
-{
-    open(64, 48, 16);
-    void *img = image(20, 3, 16);
-    for (int x = 0; x < 20; ++x)
-        for (int y = 0; y < 3; ++y)
-            put(img, x, y, x == 2 ? 0xF800 : 0xFFFF);
-    std::string bytes(128, '\0');
-    for (int i = 0; i < 64; ++i) {
-        uint16_t v = static_cast<uint16_t>(0x100 * i + 7);
-        std::memcpy(bytes.data() + 2 * i, &v, 2);
-    }
-    rk_GfxPaint(img, 10, 1, 0, 0xFF0000, rk_StrAllocTempBytes(bytes.data(), bytes.size()), 1, 0);
-    for (int y = 0; y < 3; ++y)
-        for (int x = 3; x < 20; ++x)
-            ASSERT_EQ(get(img, x, y), static_cast<uint32_t>(0x100 * ((y & 7) * 8 + (x & 7)) + 7)) << x << "," << y;
-    EXPECT_EQ(get(img, 1, 1), 0xFFFFu);
 }
 
 TEST_F(Paint, ScreenFillStaysInTheViewAndMarksItsRows)
