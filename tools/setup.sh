@@ -9,6 +9,10 @@ packages=(
   libx11-dev libxext-dev libxrandr-dev libxpm-dev libncurses-dev
   xvfb xdotool x11-utils x11-xserver-utils
 )
+# Benchmark peers: measured against only, never linked into the runtime.
+packages+=(
+  libpixman-1-dev libopencv-dev
+)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
