@@ -18,6 +18,8 @@ static void scroll_to_cursor(ConOutput *w)
 
 void rk_ConPrintRaw(ConOutput *w, const char *text, std::size_t len)
 {
+    if (w->right < w->left)
+        return;  // a window without columns shows nothing
     while (len > 0) {
         // A cursor placed beyond the right edge wraps before writing, so a
         // run is never empty or negative.
