@@ -295,8 +295,8 @@ int rk_GfxScreenRes(int width, int height, int depth, int pages, int flags, int 
     record.num_pages = 1;
     record.palette = &rk_palette_256;
     record.font = &rk_font_8x8;
-    record.text_w = static_cast<uint8_t>(width / rk_font_8x8.w);
-    record.text_h = static_cast<uint8_t>(height / rk_font_8x8.h);
+    record.text_w = static_cast<uint16_t>(width / rk_font_8x8.w);
+    record.text_h = static_cast<uint16_t>(height / rk_font_8x8.h);
     record.aspect = 1.0f;
     int r = set_mode(&record, -1, depth, pages, refresh, flags);
     if (r == 0)
