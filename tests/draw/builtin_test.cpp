@@ -118,8 +118,9 @@ TEST(BuiltinData, DecodesToTheFontsAndPalettes)
             EXPECT_EQ(font[' ' * h + r], 0x00) << h << " row " << r;
             uint8_t lower = font[0xDC * h + r];
             EXPECT_TRUE(lower == 0 || lower == 0xFF) << h << " row " << r;
-            if (r > 0)
+            if (r > 0) {
                 EXPECT_GE(lower, font[0xDC * h + r - 1]) << h << " row " << r;
+            }
             // The left half block sets columns 0-3, that is bits 0-3.
             EXPECT_EQ(font[0xDD * h + r], 0x0F) << h << " row " << r;
         }
