@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 #include "gfx/draw/builtin.h"
 #include "gfx/draw/decode.h"
@@ -151,13 +152,17 @@ TEST(BuiltinData, SetupDecodesOnce)
 // Runs the generator's encoder on `raw`; false when it cannot be run.
 static bool run_encoder(const std::vector<uint8_t> &raw, std::vector<uint8_t> *packed)
 {
-    const char *root = std::getenv("MALWERK_SOURCE_DIR");
-    if (!root)
-        return false;
-    std::string in = testing::TempDir() + "builtin_raw.bin", out = testing::TempDir() + "builtin_packed.bin";
+    // The source tree: from the environment, or three levels above this file.
+    std::string root = std::getenv("MALWERK_SOURCE_DIR") ? std::getenv("MALWERK_SOURCE_DIR") : __FILE__;
+    if (!std::getenv("MALWERK_SOURCE_DIR"))
+        for (int up = 0; up < 3; ++up)
+            root.erase(root.find_last_of('/'));
+    // Tests run in parallel processes: the files carry the process id.
+    std::string stem = testing::TempDir() + "builtin_" + std::to_string(getpid());
+    std::string in = stem + ".raw", out = stem + ".packed";
     std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char *>(raw.data()),
                                               static_cast<std::streamsize>(raw.size()));
-    std::string cmd = "python3 '" + std::string(root) + "/tools/mkbuiltin.py' --encode '" + in + "' '" + out + "'";
+    std::string cmd = "python3 '" + root + "/tools/mkbuiltin.py' --encode '" + in + "' '" + out + "'";
     if (std::system(cmd.c_str()) != 0)
         return false;
     std::ifstream f(out, std::ios::binary);
