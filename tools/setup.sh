@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libgtest-dev libbenchmark-dev libsdl2-dev python3
+  libgtest-dev libbenchmark-dev python3
   libx11-dev libxext-dev libxrandr-dev libxpm-dev libncurses-dev
   xvfb xdotool x11-utils x11-xserver-utils
 )
