@@ -114,43 +114,31 @@ static void draw_straight(DrawContext *ctx, int fixed, int from, int to, bool ho
     }
 }
 
-// Bresenham from the first endpoint to the second. A zero error steps the
-// minor axis, so the pixel set depends on the direction of the line.
+// Bresenham from the first endpoint to the second, along the major axis.
+// A zero error steps the minor axis, so the pixel set depends on the
+// direction of the line.
 static void draw_sloped(DrawContext *ctx, int x1, int y1, int x2, int y2, uint32_t color, uint32_t style)
 {
     long long dx = std::llabs(static_cast<long long>(x2) - x1), dy = std::llabs(static_cast<long long>(y2) - y1);
-    int sx = x2 >= x1 ? 1 : -1, sy = y2 >= y1 ? 1 : -1;
     int x = x1, y = y1, bit = 15;
-    if (dx >= dy) {
-        long long e = 2 * dy - dx;
-        for (long long i = 0; i <= dx; ++i) {
-            if ((style >> bit) & 1)
-                ctx->put_pixel(ctx, x, y, color);
-            bit = (bit - 1) & 15;
-            if (i == dx)
-                break;
-            if (e >= 0) {
-                y += sy;
-                e -= 2 * dx;
-            }
-            e += 2 * dy;
-            x += sx;
+    bool x_major = dx >= dy;
+    long long major = x_major ? dx : dy, minor = x_major ? dy : dx;
+    int *along_major = x_major ? &x : &y, *along_minor = x_major ? &y : &x;
+    int step_major = (x_major ? x2 >= x1 : y2 >= y1) ? 1 : -1;
+    int step_minor = (x_major ? y2 >= y1 : x2 >= x1) ? 1 : -1;
+    long long e = 2 * minor - major;
+    for (long long i = 0;; ++i) {
+        if ((style >> bit) & 1)
+            ctx->put_pixel(ctx, x, y, color);
+        bit = (bit - 1) & 15;
+        if (i == major)
+            break;
+        if (e >= 0) {
+            *along_minor += step_minor;
+            e -= 2 * major;
         }
-    } else {
-        long long e = 2 * dx - dy;
-        for (long long i = 0; i <= dy; ++i) {
-            if ((style >> bit) & 1)
-                ctx->put_pixel(ctx, x, y, color);
-            bit = (bit - 1) & 15;
-            if (i == dy)
-                break;
-            if (e >= 0) {
-                x += sx;
-                e -= 2 * dy;
-            }
-            e += 2 * dx;
-            y += sy;
-        }
+        e += 2 * minor;
+        *along_major += step_major;
     }
 }
 

@@ -8,6 +8,7 @@
 #include "gfx/draw/line.h"
 #include "gfx/text/cells.h"
 #include "rt/console.h"
+#include "draw/draw_support.h"
 #include "support/screen_fixture.h"
 
 static constexpr uint32_t kInk = 0xFF00FF00u;
@@ -27,7 +28,7 @@ protected:
         rk_hClearCharCells(0, 0, s->text_w, s->text_h, 0, 'X', 1, 2);
         rk_GfxLocate(4, 5, -1);
         rk_hGetContext()->last_x = rk_hGetContext()->last_y = 3;
-        std::memset(s->dirty, 0, static_cast<std::size_t>(s->h));
+        clear_dirty_rows();
     }
 
     uint32_t bg = 0;
@@ -49,18 +50,6 @@ protected:
         return __rk_gfx->char_cells[0][3 * (static_cast<std::size_t>(row) * __rk_gfx->text_w + col)];
     }
 
-    static std::pair<int, int> dirty_range()
-    {
-        int first = -1, last = -1;
-        for (int y = 0; y < __rk_gfx->h; ++y)
-            if (__rk_gfx->dirty[y]) {
-                if (first < 0)
-                    first = y;
-                last = y;
-            }
-        return {first, last};
-    }
-
     static std::pair<float, float> last_point() { return {rk_hGetContext()->last_x, rk_hGetContext()->last_y}; }
 };
 
@@ -76,7 +65,7 @@ TEST_F(Clear, NoModeWithFullTextViewClearsThePageCellsAndCursor)
     EXPECT_EQ(s->cursor_x, 0);
     EXPECT_EQ(s->cursor_y, 0);
     EXPECT_EQ(last_point(), std::make_pair(32.0f, 24.0f));
-    EXPECT_EQ(dirty_range(), std::make_pair(0, 47));
+    EXPECT_EQ(dirty_rows(), std::make_pair(0, 47));
 }
 
 TEST_F(Clear, GraphicsViewModeLeavesTextAlone)
@@ -84,7 +73,7 @@ TEST_F(Clear, GraphicsViewModeLeavesTextAlone)
     rk_GfxView(10, 10, 19, 14, 0, 0, RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2);
     for (int mode : {1, 7, RK_ARG_OMITTED}) {
         rk_GfxLine(nullptr, -10, -10, 100, 100, kInk, RK_LINE_FILLED_BOX, 0xFFFF, 0);
-        std::memset(__rk_gfx->dirty, 0, static_cast<std::size_t>(__rk_gfx->h));
+        clear_dirty_rows();
         rk_Cls(mode);
         for (int y = 0; y < 48; ++y)
             for (int x = 0; x < 64; ++x) {
@@ -96,7 +85,7 @@ TEST_F(Clear, GraphicsViewModeLeavesTextAlone)
         EXPECT_EQ(__rk_gfx->cursor_x, 4);
         // Centre of the view in target pixels: 10 + 10 / 2, 10 + 5 / 2.
         EXPECT_EQ(last_point(), std::make_pair(15.0f, 12.0f));
-        EXPECT_EQ(dirty_range(), std::make_pair(10, 14));
+        EXPECT_EQ(dirty_rows(), std::make_pair(10, 14));
     }
 }
 
@@ -113,7 +102,7 @@ TEST_F(Clear, PartialTextViewClearsItsRowsOnly)
         EXPECT_EQ(__rk_gfx->cursor_y, 1);
         EXPECT_EQ(__rk_gfx->cursor_x, 0);
         EXPECT_EQ(last_point(), std::make_pair(3.0f, 3.0f));
-        EXPECT_EQ(dirty_range(), std::make_pair(8, 23));
+        EXPECT_EQ(dirty_rows(), std::make_pair(8, 23));
     }
     // Mode 0 ignores the text view for the pixels but homes the cursor in it.
     rk_GfxLocate(5, 5, -1);
@@ -128,15 +117,14 @@ TEST_F(Clear, HiddenWorkPageIsClearedWithoutDirtyRows)
 {
     open(16, 8, 32, 2);
     rk_GfxPageSet(1, 0);
-    std::memset(__rk_gfx->dirty, 0, 8);
+    clear_dirty_rows();
     std::memset(__rk_gfx->page[1], 0x11, 16 * 8 * 4);
     rk_GfxColor(0xFFFFFF, 0x405060, 0);
     rk_Cls(0);
     uint32_t page_bg = rk_hGetContext()->bg_color;
     EXPECT_EQ(reinterpret_cast<uint32_t *>(__rk_gfx->page[1])[16 * 8 - 1], page_bg);
     EXPECT_EQ(reinterpret_cast<uint32_t *>(__rk_gfx->page[0])[0], 0xFF000000u);
-    for (int y = 0; y < 8; ++y)
-        EXPECT_EQ(__rk_gfx->dirty[y], 0);
+    EXPECT_EQ(dirty_rows(), std::make_pair(-1, -1));
 }
 
 TEST_F(Clear, BoxesOnAnEmptyViewDrawAndMarkNothing)
@@ -146,6 +134,6 @@ TEST_F(Clear, BoxesOnAnEmptyViewDrawAndMarkNothing)
     ASSERT_EQ(rk_hGetContext()->view_w, 0);
     rk_hGfxBox(-1000, -1000, 1000, 1000, 0xFFFFFFFFu, 1, 0xFFFF);
     rk_hGfxBox(-1000, 12, 1000, 15, 0xFFFFFFFFu, 0, 0xFFFF);
-    EXPECT_EQ(dirty_range(), std::make_pair(-1, -1));
+    EXPECT_EQ(dirty_rows(), std::make_pair(-1, -1));
     EXPECT_TRUE(rows_cleared(-1, -1, 0xFFFFFFFFu));
 }

@@ -11,6 +11,7 @@
 #include "gfx/core/target.h"
 #include "gfx/draw/ellipse.h"
 #include "gfx/draw/line.h"
+#include "draw/draw_support.h"
 #include "support/screen_fixture.h"
 
 using Counts = std::map<std::pair<long long, long long>, int>;
@@ -53,20 +54,6 @@ protected:
     static void clear_page()
     {
         std::memset(__rk_gfx->page[0], 0, static_cast<std::size_t>(__rk_gfx->pitch) * __rk_gfx->h);
-    }
-
-    static void clear_dirty() { std::memset(__rk_gfx->dirty, 0, static_cast<std::size_t>(__rk_gfx->h)); }
-
-    static std::pair<int, int> dirty_range()
-    {
-        int first = -1, last = -1;
-        for (int y = 0; y < __rk_gfx->h; ++y)
-            if (__rk_gfx->dirty[y]) {
-                if (first < 0)
-                    first = y;
-                last = y;
-            }
-        return {first, last};
     }
 
     // A screen-mode view: coordinates stay screen pixels.
@@ -173,9 +160,9 @@ TEST_F(Ellipse, CircleAtAnImageCornerIsClippedRowByRow)
     open(64, 64, 32, 0, RK_MODE_ALPHA_PRIMITIVES);
     void *img = rk_GfxImageCreate(719, 553, 0xFF000000u, 32, 0);
     ASSERT_NE(img, nullptr);
-    clear_dirty();
+    clear_dirty_rows();
     rk_GfxEllipse(img, 5, 5, 10, kHalfWhite, 0, 0, RK_ELLIPSE_FULL, kFill, 4);
-    EXPECT_EQ(dirty_range(), std::make_pair(-1, -1));
+    EXPECT_EQ(dirty_rows(), std::make_pair(-1, -1));
     auto *h = static_cast<ImageHeader *>(img);
     auto at = [&](int x, int y) {
         return reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(img) + sizeof(ImageHeader) + y * h->pitch)[x];
@@ -315,7 +302,7 @@ TEST_F(Ellipse, ArcsWrapAcrossZero)
 TEST_F(Ellipse, DirtyRowsCoverWhatWasWritten)
 {
     open_counting(64, 64);
-    clear_dirty();
+    clear_dirty_rows();
     arc(30, 30, 20, 0.0f, 0.5f);
     Counts c = written();
     int top = 64, bottom = -1;
@@ -323,14 +310,14 @@ TEST_F(Ellipse, DirtyRowsCoverWhatWasWritten)
         top = std::min<int>(top, static_cast<int>(p.second));
         bottom = std::max<int>(bottom, static_cast<int>(p.second));
     }
-    EXPECT_EQ(dirty_range(), std::make_pair(top, bottom));
-    EXPECT_EQ(dirty_range(), std::make_pair(20, 30));
-    clear_dirty();
+    EXPECT_EQ(dirty_rows(), std::make_pair(top, bottom));
+    EXPECT_EQ(dirty_rows(), std::make_pair(20, 30));
+    clear_dirty_rows();
     circle(20, 5, 10, 0);
-    EXPECT_EQ(dirty_range(), std::make_pair(0, 15));
-    clear_dirty();
+    EXPECT_EQ(dirty_rows(), std::make_pair(0, 15));
+    clear_dirty_rows();
     circle(20, -40, 10, kFill);  // wholly above: the clamped row 0
-    EXPECT_EQ(dirty_range(), std::make_pair(0, 0));
+    EXPECT_EQ(dirty_rows(), std::make_pair(0, 0));
 }
 
 TEST_F(Ellipse, HugeAndNonFiniteInputsEndAndStayInTheView)

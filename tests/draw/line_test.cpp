@@ -7,6 +7,7 @@
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
 #include "gfx/draw/line.h"
+#include "draw/draw_support.h"
 #include "support/screen_fixture.h"
 
 using Points = std::set<std::pair<int, int>>;
@@ -28,20 +29,6 @@ protected:
         return p;
     }
 };
-
-static void clear_dirty() { std::memset(__rk_gfx->dirty, 0, static_cast<std::size_t>(__rk_gfx->h)); }
-
-static std::pair<int, int> dirty_range()
-{
-    int first = -1, last = -1;
-    for (int y = 0; y < __rk_gfx->h; ++y)
-        if (__rk_gfx->dirty[y]) {
-            if (first < 0)
-                first = y;
-            last = y;
-        }
-    return {first, last};
-}
 
 static void line(float x1, float y1, float x2, float y2, uint32_t style = 0xFFFF, int kind = RK_LINE)
 {
@@ -75,21 +62,22 @@ TEST_F(Line, UnevenPatternsWalkedBackwardsKeepTheirPhase)
 
 TEST_F(Line, SlopedLinesDependOnTheirDirection)
 {
-    open(16, 16, 32);
-    line(0, 0, 4, 1);
-    EXPECT_EQ(drawn(), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 1}}));
-    open(16, 16, 32);
-    line(4, 1, 0, 0);
-    EXPECT_EQ(drawn(), (Points{{4, 1}, {3, 1}, {2, 0}, {1, 0}, {0, 0}}));
-    open(16, 16, 32);
-    line(0, 0, 1, 4);
-    EXPECT_EQ(drawn(), (Points{{0, 0}, {0, 1}, {1, 2}, {1, 3}, {1, 4}}));
-    open(16, 16, 32);
-    line(1, 4, 0, 0);
-    EXPECT_EQ(drawn(), (Points{{1, 4}, {1, 3}, {0, 2}, {0, 1}, {0, 0}}));
-    open(16, 16, 32);
-    line(9, 2, 3, 8);  // 45 degrees: one pixel per column
-    EXPECT_EQ(drawn(), (Points{{9, 2}, {8, 3}, {7, 4}, {6, 5}, {5, 6}, {4, 7}, {3, 8}}));
+    struct Case {
+        float x1, y1, x2, y2;
+        Points expected;
+    };
+    const Case cases[] = {
+        {0, 0, 4, 1, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 1}}},
+        {4, 1, 0, 0, {{4, 1}, {3, 1}, {2, 0}, {1, 0}, {0, 0}}},
+        {0, 0, 1, 4, {{0, 0}, {0, 1}, {1, 2}, {1, 3}, {1, 4}}},
+        {1, 4, 0, 0, {{1, 4}, {1, 3}, {0, 2}, {0, 1}, {0, 0}}},
+        {9, 2, 3, 8, {{9, 2}, {8, 3}, {7, 4}, {6, 5}, {5, 6}, {4, 7}, {3, 8}}},  // 45 degrees
+    };
+    for (const Case &c : cases) {
+        open(16, 16, 32);
+        line(c.x1, c.y1, c.x2, c.y2);
+        EXPECT_EQ(drawn(), c.expected) << c.x1 << "," << c.y1 << " to " << c.x2 << "," << c.y2;
+    }
 }
 
 TEST_F(Line, SinglePointFollowsBit15)
@@ -134,11 +122,11 @@ TEST_F(Line, InvisibleLineTouchesNothingButTheLastPoint)
 {
     open(32, 32, 32);
     rk_GfxView(8, 8, 23, 23, 0, 0, RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2 | 1);
-    clear_dirty();
+    clear_dirty_rows();
     line(0, 2, 31, 5);
     line(30, 0, 30, 31);
     EXPECT_TRUE(drawn().empty());
-    EXPECT_EQ(dirty_range(), std::make_pair(-1, -1));
+    EXPECT_EQ(dirty_rows(), std::make_pair(-1, -1));
     EXPECT_EQ(rk_hGetContext()->last_x, 30.0f);
     EXPECT_EQ(rk_hGetContext()->last_y, 31.0f);
     // Passing by the view's corner without entering it.
@@ -149,17 +137,17 @@ TEST_F(Line, InvisibleLineTouchesNothingButTheLastPoint)
 TEST_F(Line, DirtyRowsAreThoseOfTheClippedLine)
 {
     open(32, 32, 32);
-    clear_dirty();
+    clear_dirty_rows();
     line(3, 7, 20, 12);
-    EXPECT_EQ(dirty_range(), std::make_pair(7, 12));
-    clear_dirty();
+    EXPECT_EQ(dirty_rows(), std::make_pair(7, 12));
+    clear_dirty_rows();
     line(20, -40, 20, 5);
-    EXPECT_EQ(dirty_range(), std::make_pair(0, 5));
+    EXPECT_EQ(dirty_rows(), std::make_pair(0, 5));
     // Drawing into an image marks nothing.
     void *img = rk_GfxImageCreate(16, 16, 0, 32, 0);
-    clear_dirty();
+    clear_dirty_rows();
     rk_GfxLine(img, 0, 0, 15, 15, kWhite, RK_LINE, 0xFFFF, kAbsolute);
-    EXPECT_EQ(dirty_range(), std::make_pair(-1, -1));
+    EXPECT_EQ(dirty_rows(), std::make_pair(-1, -1));
     auto *px = reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(img) + sizeof(ImageHeader));
     EXPECT_EQ(px[7 * 16 + 7], kWhite);
     rk_GfxImageDestroy(img);
@@ -185,12 +173,12 @@ TEST_F(Line, FilledBoxCoversExactlyTheClippedRectangle)
     line(0, 0, 64, 48, 0xFFFF, RK_LINE_FILLED_BOX);
     EXPECT_EQ(drawn().size(), 64u * 48u);
     open(64, 48, 32);
-    clear_dirty();
+    clear_dirty_rows();
     line(50, 40, -5, 30, 0x0000, RK_LINE_FILLED_BOX);  // corners in any order; style ignored
     Points p = drawn();
     EXPECT_EQ(p.size(), 51u * 11u);
     EXPECT_TRUE(p.count({0, 30}) && p.count({50, 40}) && !p.count({51, 40}) && !p.count({0, 29}));
-    EXPECT_EQ(dirty_range(), std::make_pair(30, 40));
+    EXPECT_EQ(dirty_rows(), std::make_pair(30, 40));
 }
 
 TEST_F(Line, OutlinePatternRunsAlongTheWholePerimeter)
