@@ -39,7 +39,7 @@ void rk_hGfxBox(int x1, int y1, int x2, int y2, uint32_t color, int fill, uint32
     DrawContext *ctx = rk_hGetContext();
     long long vx2 = static_cast<long long>(ctx->view_x) + ctx->view_w - 1;
     long long vy2 = static_cast<long long>(ctx->view_y) + ctx->view_h - 1;
-    if (x2 < ctx->view_x || y2 < ctx->view_y || x1 > vx2 || y1 > vy2)
+    if (ctx->view_w <= 0 || ctx->view_h <= 0 || x2 < ctx->view_x || y2 < ctx->view_y || x1 > vx2 || y1 > vy2)
         return;
     int cx1 = std::max(x1, ctx->view_x), cy1 = std::max(y1, ctx->view_y);
     int cx2 = static_cast<int>(std::min<long long>(x2, vx2)), cy2 = static_cast<int>(std::min<long long>(y2, vy2));
