@@ -644,3 +644,80 @@ TEST_F(X11Test, NoDisplayFailsCleanly)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(X11Test, GrabsHeldElsewhereAreGivenUp)
+{
+    boot("320x200x24");
+    // Another client holds the keyboard: full screen fails and the
+    // selection falls back to a window.
+    ASSERT_EQ(XGrabKeyboard(peer, DefaultRootWindow(peer), False, GrabModeAsync, GrabModeAsync, CurrentTime),
+              GrabSuccess);
+    XSync(peer, False);
+    ASSERT_EQ(open(320, 200, 32, RK_MODE_FULLSCREEN), 0);
+    EXPECT_FALSE(rk_x11.flags & RK_MODE_FULLSCREEN);
+
+    // Another client holds the pointer: a clip request is dropped after
+    // about two seconds instead of hanging.
+    ASSERT_EQ(XGrabPointer(peer, DefaultRootWindow(peer), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                           CurrentTime),
+              GrabSuccess);
+    XSync(peer, False);
+    auto t0 = Clock::now();
+    rk_GfxLock();
+    __rk_gfx->driver->set_mouse(-1, -1, -1, 1);
+    rk_GfxUnlock(1, 0);
+    auto took = Clock::now() - t0;
+    EXPECT_EQ(rk_x11.mouse_clip, 0);
+    EXPECT_GE(took, std::chrono::milliseconds(1900));
+    EXPECT_LE(took, std::chrono::milliseconds(3000));
+}
+
+// The paint program itself: X11 when DISPLAY works, a clean failure when
+// there is no display.
+TEST_F(X11Test, PaintProgramStartsOnX11OrFailsCleanly)
+{
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = '\0';
+    std::string exe = std::string(self).substr(0, std::string(self).rfind('/')) + "/../malwerk";
+    unsetenv("RIVEZ");
+
+    unsetenv("DISPLAY");
+    EXPECT_NE(std::system((exe + " 2>/dev/null").c_str()), 0);
+
+    boot("800x600x24");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    // Its 800 x 600 window appears on the server.
+    bool found = false;
+    for (int i = 0; i < 200 && !found; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Window root, parent, *children = nullptr;
+        unsigned count = 0;
+        XQueryTree(peer, DefaultRootWindow(peer), &root, &parent, &children, &count);
+        for (unsigned k = 0; k < count; ++k) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(peer, children[k], &a) && a.map_state == IsViewable && a.width == 800 &&
+                a.height == 600)
+                found = true;
+        }
+        if (children)
+            XFree(children);
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(found);
+    // SIGTERM may arrive before the program has installed its handler.
+    EXPECT_TRUE((WIFEXITED(status) && WEXITSTATUS(status) == 0) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM))
+        << status;
+}
+
+}  // namespace
