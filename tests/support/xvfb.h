@@ -67,7 +67,12 @@ public:
         pid_ = -1;
     }
 
-    std::string name() const { return ":" + std::to_string(number_); }
+    std::string name() const
+    {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, ":%d", number_);
+        return buf;
+    }
     int number() const { return number_; }
 
 private:
