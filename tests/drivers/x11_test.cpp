@@ -721,3 +721,38 @@ TEST_F(X11Test, PaintProgramStartsOnX11OrFailsCleanly)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(X11Test, AltEnterTogglesFullScreen)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(320, 200, 32), 0);
+    focus();
+    rk_GfxLock();
+    __rk_gfx->key_state[30] = 1;
+    rk_GfxUnlock(1, 0);
+    xdotool("keydown alt keydown Return");
+    std::optional<EventRecord> enter;
+    for (int i = 0; i < 5 && !enter; ++i)
+        for (const EventRecord &r : events_until(1))
+            if (r.type == 1 && r.field[0] == 28)
+                enter = r;
+    xdotool("keyup Return keyup alt");
+    ASSERT_TRUE(enter);
+    EXPECT_EQ(enter->field[1], 0) << "a toggle posts no key";
+    EXPECT_TRUE(rk_x11.flags & RK_MODE_FULLSCREEN);
+    rk_GfxLock();
+    EXPECT_EQ(__rk_gfx->key_state[30], 0) << "the toggle clears the held keys";
+    rk_GfxUnlock(1, 0);
+    fill_random(9);
+    present();
+    XImage *img = grab(0, 1);
+    ASSERT_NE(img, nullptr);
+    uint32_t p;
+    std::memcpy(&p, __rk_gfx->framebuffer + 4 * 5, 4);
+    EXPECT_EQ(XGetPixel(img, 5, 0), p & 0xFFFFFF);
+    XDestroyImage(img);
+}
+
+}  // namespace
