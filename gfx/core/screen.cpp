@@ -11,6 +11,7 @@
 #include "gfx/draw/builtin.h"
 #include "gfx/draw/clear.h"
 #include "gfx/drivers/driver.h"
+#include "gfx/drivers/x11.h"
 #include "gfx/input/keys.h"
 #include "gfx/input/mouse.h"
 #include "gfx/text/cells.h"
@@ -502,8 +503,11 @@ void rk_GfxViewUpdate() {}
 
 void rk_hScreenInfo(int *w, int *h, int *depth, int *refresh)
 {
-    // No driver that can report the desktop is built in yet.
-    for (int *p : {w, h, depth, refresh})
-        if (p)
-            *p = 0;
+    int v[4];
+    if (rk_hX11ScreenInfo(&v[0], &v[1], &v[2], &v[3]) != 0)
+        v[0] = v[1] = v[2] = v[3] = 0;
+    int *out[4] = {w, h, depth, refresh};
+    for (int i = 0; i < 4; ++i)
+        if (out[i])
+            *out[i] = v[i];
 }

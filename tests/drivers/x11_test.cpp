@@ -1,0 +1,758 @@
+// The X11 driver against a real Xvfb: what the window shows, keys and the
+// pointer from xdotool and XTEST, the close protocol, full screen through
+// RandR, remote displays and a server that goes away.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <optional>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "gfx/core/screen.h"
+#include "gfx/drivers/blit.h"
+#include "gfx/drivers/driver.h"
+#include "gfx/drivers/x11.h"
+#include "gfx/drivers/x11_private.h"
+#include "gfx/input/keys.h"
+#include "gfx/input/mouse.h"
+#include "support/xvfb.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class X11Test : public ::testing::Test {
+protected:
+    Xvfb server;
+    Display *peer = nullptr;  // the test's own connection
+
+    void TearDown() override
+    {
+        rk_GfxScreen(0, 0, 0, 0, 0);
+        __rk_gfx_driver_name = nullptr;
+        if (peer)
+            XCloseDisplay(peer);
+        peer = nullptr;
+        server.stop();
+    }
+
+    void boot(const char *geometry, bool tcp = false)
+    {
+        ASSERT_TRUE(server.start(geometry, tcp));
+        peer = XOpenDisplay(nullptr);
+        ASSERT_NE(peer, nullptr);
+    }
+
+    static int open(int w, int h, int depth, int flags = 0)
+    {
+        __rk_gfx_driver_name = "x11";
+        return rk_GfxScreenRes(w, h, depth, 0, flags, 0);
+    }
+
+    // Waits until the window thread has sent every dirty line and the server
+    // has processed it.
+    static void present()
+    {
+        ScreenState *s = __rk_gfx;
+        auto end = Clock::now() + std::chrono::seconds(3);
+        for (;;) {
+            rk_GfxLock();
+            bool dirty = std::memchr(s->dirty, 1, static_cast<std::size_t>(s->h) * s->scanline_size) != nullptr;
+            if (!dirty)
+                XSync(rk_x11.display, False);
+            rk_GfxUnlock(1, 0);
+            if (!dirty || Clock::now() > end)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    XImage *grab(int y0 = 0, int rows = -1)
+    {
+        XSync(peer, False);
+        return XGetImage(peer, rk_x11.window, 0, y0, static_cast<unsigned>(rk_x11.w),
+                         static_cast<unsigned>(rows < 0 ? rk_x11.h - y0 : rows), AllPlanes, ZPixmap);
+    }
+
+    static void fill_random(uint32_t seed)
+    {
+        std::mt19937 rng(seed);
+        ScreenState *s = __rk_gfx;
+        rk_GfxLock();
+        for (std::size_t i = 0; i < static_cast<std::size_t>(s->pitch) * s->h; ++i)
+            s->framebuffer[i] = static_cast<uint8_t>(rng());
+        rk_GfxUnlock(-1, -1);
+    }
+
+    // Takes every queued event record.
+    static std::vector<EventRecord> take_events()
+    {
+        std::vector<EventRecord> out;
+        ScreenState *s = __rk_gfx;
+        pthread_mutex_lock(s->event_mutex);
+        while (s->event_head != s->event_tail) {
+            EventRecord r;
+            std::memcpy(&r, s->event_queue + 5 * s->event_head, sizeof r);
+            out.push_back(r);
+            s->event_head = (s->event_head + 1) % 128;
+        }
+        pthread_mutex_unlock(s->event_mutex);
+        return out;
+    }
+
+    // Collects events until one of `type` arrives (or two seconds pass).
+    static std::vector<EventRecord> events_until(int type)
+    {
+        std::vector<EventRecord> all;
+        auto end = Clock::now() + std::chrono::seconds(2);
+        while (Clock::now() < end) {
+            for (const EventRecord &r : take_events())
+                all.push_back(r);
+            for (const EventRecord &r : all)
+                if (r.type == type)
+                    return all;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return all;
+    }
+
+    // Collects events for `ms` milliseconds.
+    static std::vector<EventRecord> events_for(int ms)
+    {
+        std::vector<EventRecord> all;
+        auto end = Clock::now() + std::chrono::milliseconds(ms);
+        while (Clock::now() < end) {
+            for (const EventRecord &r : take_events())
+                all.push_back(r);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return all;
+    }
+
+    static std::optional<EventRecord> find(const std::vector<EventRecord> &v, int type)
+    {
+        for (const EventRecord &r : v)
+            if (r.type == type)
+                return r;
+        return std::nullopt;
+    }
+
+    static void xdotool(const std::string &args)
+    {
+        ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
+    }
+
+    // Gives the window the keyboard focus and waits for the focus event.
+    void focus()
+    {
+        XSetInputFocus(peer, rk_x11.window, RevertToParent, CurrentTime);
+        XSync(peer, False);
+        ASSERT_TRUE(find(events_until(11), 11));
+    }
+
+    // The program's query: 0 with a position, 1 and all -1 without one.
+    static int get_mouse(int *x, int *y, int *wheel, int *buttons)
+    {
+        return rk_GfxGetMouse(x, y, wheel, buttons, nullptr);
+    }
+};
+
+// ---- presentation --------------------------------------------------------
+
+struct DepthCase {
+    const char *geometry;
+    int fb_depth;
+    int format;
+};
+
+TEST_F(X11Test, WindowShowsTheConvertedFramebufferOnEveryDepth)
+{
+    const DepthCase cases[] = {{"320x200x24", 32, 32}, {"320x200x16", 32, 16}, {"320x200x15", 32, 15},
+                               {"320x200x16", 16, 16}, {"320x200x24", 8, 32}};
+    for (const DepthCase &c : cases) {
+        SCOPED_TRACE(c.geometry);
+        boot(c.geometry);
+        ASSERT_EQ(open(160, 100, c.fb_depth), 0);
+        ASSERT_EQ(__rk_gfx->driver, &rk_gfxDriverX11);
+        EXPECT_EQ(rk_x11.pixel_format, c.format);
+        fill_random(c.format);
+        present();
+
+        // The model: the blitter for this display on the same framebuffer.
+        int bytes = c.format == 32 ? 4 : 2;
+        std::vector<uint8_t> want(static_cast<std::size_t>(rk_x11.w) * rk_x11.h * bytes);
+        std::memset(__rk_gfx->dirty, 1, static_cast<std::size_t>(__rk_gfx->h));
+        rk_hGetBlitter(c.format, 0)(want.data(), rk_x11.w * bytes);
+        std::memset(__rk_gfx->dirty, 0, static_cast<std::size_t>(__rk_gfx->h));
+
+        XImage *img = grab();
+        ASSERT_NE(img, nullptr);
+        uint32_t mask = c.format == 32 ? 0xFFFFFF : 0xFFFF;
+        for (int y = 0; y < rk_x11.h; ++y)
+            for (int x = 0; x < rk_x11.w; ++x) {
+                uint32_t w = 0;
+                std::memcpy(&w, want.data() + (static_cast<std::size_t>(y) * rk_x11.w + x) * bytes, bytes);
+                ASSERT_EQ(XGetPixel(img, x, y) & mask, w & mask) << x << "," << y;
+            }
+        XDestroyImage(img);
+        TearDown();
+    }
+}
+
+TEST_F(X11Test, PseudoColorShowsIndicesThroughThePalette)
+{
+    boot("320x200x8");
+    EXPECT_NE(open(64, 48, 32), 0) << "true colour has no blitter on an 8-bit display";
+    EXPECT_EQ(__rk_gfx, nullptr);
+
+    ASSERT_EQ(open(64, 48, 8), 0);
+    EXPECT_EQ(rk_x11.pixel_format, 8);
+    fill_random(8);
+    present();
+    XImage *img = grab();
+    ASSERT_NE(img, nullptr);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            ASSERT_EQ(XGetPixel(img, x, y), __rk_gfx->framebuffer[y * 64 + x]);
+    XDestroyImage(img);
+
+    XWindowAttributes a;
+    XGetWindowAttributes(peer, rk_x11.window, &a);
+    for (int i : {0, 1, 15, 200}) {
+        XColor c{};
+        c.pixel = static_cast<unsigned long>(i);
+        XQueryColor(peer, a.colormap, &c);
+        uint32_t e = __rk_gfx->device_palette[i];
+        EXPECT_EQ(c.red >> 8, e & 0xFF) << i;
+        EXPECT_EQ(c.green >> 8, (e >> 8) & 0xFF) << i;
+        EXPECT_EQ(c.blue >> 8, (e >> 16) & 0xFF) << i;
+    }
+}
+
+TEST_F(X11Test, OnlyDirtyLinesAreSent)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(64, 40, 32), 0);
+    fill_random(1);
+    present();
+    // Lines 5 and 9 change in memory, but only line 9 is marked.
+    rk_GfxLock();
+    ScreenState *s = __rk_gfx;
+    for (int y : {5, 9})
+        for (int x = 0; x < 64; ++x)
+            std::memcpy(s->framebuffer + y * s->pitch + 4 * x, "\x11\x22\x33\x00", 4);
+    rk_GfxUnlock(9, 9);
+    present();
+    XImage *img = grab();
+    ASSERT_NE(img, nullptr);
+    EXPECT_EQ(XGetPixel(img, 3, 9), 0x332211u);
+    EXPECT_NE(XGetPixel(img, 3, 5), 0x332211u);
+    XDestroyImage(img);
+}
+
+TEST_F(X11Test, ShapedWindowCutsOutTheMaskColour)
+{
+    boot("320x200x24");
+    XInternAtom(peer, "_MOTIF_WM_HINTS", False);  // shaped windows have no frame
+    XSync(peer, False);
+    ASSERT_EQ(open(37, 4, 32, RK_MODE_SHAPED), 0);
+    EXPECT_EQ(rk_x11.flags & 0x1C, 0x1C);
+    rk_GfxLock();
+    ScreenState *s = __rk_gfx;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 37; ++x) {
+            // Column 36 (in the partial last mask byte) and column 3 are
+            // transparent, whatever their top byte; 0xFE00FF is not.
+            uint32_t p = x == 36 ? 0x00FF00FF : x == 3 ? 0xFFFF00FF : x == 4 ? 0x00FE00FF : 0x00123456;
+            std::memcpy(s->framebuffer + y * s->pitch + 4 * x, &p, 4);
+        }
+    rk_GfxUnlock(-1, -1);
+    present();
+    int n = 0, order = 0;
+    XRectangle *r = XShapeGetRectangles(peer, rk_x11.window, ShapeBounding, &n, &order);
+    // Each row: columns 0-2 and 4-35 remain.
+    int area = 0, max_right = 0;
+    for (int i = 0; i < n; ++i) {
+        area += r[i].width * r[i].height;
+        max_right = std::max(max_right, r[i].x + r[i].width);
+        EXPECT_FALSE(r[i].x <= 3 && r[i].x + r[i].width > 3);
+    }
+    EXPECT_EQ(area, 4 * 35);
+    EXPECT_EQ(max_right, 36);
+    XFree(r);
+}
+
+// ---- window operations ---------------------------------------------------
+
+TEST_F(X11Test, NoFrameNeedsADecorationAtom)
+{
+    boot("320x200x24");
+    EXPECT_NE(open(64, 40, 32, RK_MODE_NO_FRAME), 0);
+    Atom motif = XInternAtom(peer, "_MOTIF_WM_HINTS", False);
+    XSync(peer, False);
+    ASSERT_EQ(open(64, 40, 32, RK_MODE_NO_FRAME), 0);
+    Atom type;
+    int format;
+    unsigned long n, after;
+    unsigned char *data = nullptr;
+    ASSERT_EQ(XGetWindowProperty(peer, rk_x11.window, motif, 0, 5, False, motif, &type, &format, &n, &after, &data),
+              Success);
+    ASSERT_EQ(n, 5u);
+    EXPECT_EQ(reinterpret_cast<long *>(data)[0], 2);
+    EXPECT_EQ(reinterpret_cast<long *>(data)[2], 0);
+    XFree(data);
+    // Without a frame the window sits centred on the screen.
+    XWindowAttributes a;
+    XGetWindowAttributes(peer, rk_x11.window, &a);
+    EXPECT_EQ(a.x, 128);
+    EXPECT_EQ(a.y, 80);
+    EXPECT_EQ(rk_hX11SetWindowPos(static_cast<int>(0x80000000u), static_cast<int>(0x80000000u)), (80 << 16) | 128);
+    EXPECT_EQ(rk_hX11SetWindowPos(10, 20), (80 << 16) | 128);
+    XGetWindowAttributes(peer, rk_x11.window, &a);
+    EXPECT_EQ(a.x, 10);
+    EXPECT_EQ(a.y, 20);
+}
+
+TEST_F(X11Test, TitleHintsAndVSync)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(64, 40, 32, RK_MODE_NO_SWITCH), 0);
+    rk_hX11SetWindowTitle("Bild");
+    char *name = nullptr;
+    rk_GfxLock();
+    XSync(rk_x11.display, False);
+    rk_GfxUnlock(1, 0);
+    ASSERT_TRUE(XFetchName(peer, rk_x11.wmwindow, &name));
+    EXPECT_STREQ(name, "Bild");
+    XFree(name);
+    XSizeHints hints;
+    long supplied;
+    ASSERT_TRUE(XGetWMNormalHints(peer, rk_x11.window, &hints, &supplied));
+    EXPECT_EQ(hints.max_width, 64);
+    EXPECT_EQ(hints.min_height, 40);
+    EXPECT_EQ(rk_hGetWindowHandle(), static_cast<int>(rk_x11.window));
+
+    rk_x11.refresh_rate = 75;
+    auto t0 = Clock::now();
+    rk_hX11WaitVSync();
+    EXPECT_GE(Clock::now() - t0, std::chrono::microseconds(13333));
+}
+
+TEST_F(X11Test, SharedMemoryIsPrivateToTheUser)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(64, 40, 32), 0);
+    ASSERT_TRUE(rk_x11p.is_shm);
+    shmid_ds info{};
+    ASSERT_EQ(shmctl(rk_x11p.shm_info.shmid, IPC_STAT, &info), 0);
+    EXPECT_EQ(info.shm_perm.mode & 0777, 0600u);
+    // Marked for removal once attached: nothing is left behind if the
+    // program dies.
+    EXPECT_TRUE(info.shm_perm.mode & SHM_DEST);
+}
+
+// ---- input ---------------------------------------------------------------
+
+TEST_F(X11Test, KeysArriveAsCodesStateAndEvents)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(320, 200, 32), 0);
+    focus();
+    take_events();
+    rk_hGfxInputBufferChanged();
+
+    xdotool("keydown a");
+    auto ev = events_until(1);
+    std::optional<EventRecord> press = find(ev, 1);
+    ASSERT_TRUE(press);
+    EXPECT_EQ(press->field[0], 30);
+    EXPECT_EQ(press->field[1], 'a');
+    rk_GfxLock();
+    EXPECT_EQ(__rk_gfx->key_state[30], 1);
+    rk_GfxUnlock(1, 0);
+    EXPECT_EQ(rk_hGfxInputBufferChanged(), 1);
+    xdotool("keyup a");
+    std::optional<EventRecord> release = find(events_until(2), 2);
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->field[0], 30);
+    rk_GfxLock();
+    EXPECT_EQ(__rk_gfx->key_state[30], 0);
+    rk_GfxUnlock(1, 0);
+
+    // Named keys get extended codes; F11 has none but still posts events.
+    xdotool("key Up F11");
+    ev = events_for(250);
+    std::vector<int> presses;
+    for (const EventRecord &r : ev)
+        if (r.type == 1)
+            presses.push_back(r.field[1]);
+    EXPECT_EQ(presses, (std::vector<int>{0x101, 0}));
+
+    // Alt+Enter with switching forbidden is just Return.
+    rk_x11.flags |= RK_MODE_NO_SWITCH;
+    xdotool("key alt+Return");
+    bool got_return = false;
+    for (const EventRecord &r : events_for(150))
+        if (r.type == 1 && r.field[0] == 28)
+            got_return = r.field[1] == 13;
+    EXPECT_TRUE(got_return);
+    EXPECT_FALSE(rk_x11.flags & RK_MODE_FULLSCREEN);
+}
+
+TEST_F(X11Test, AutoRepeatIsOnePressManyRepeatsOneRelease)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(320, 200, 32), 0);
+    focus();
+    take_events();
+    // A release and a press 1 ms apart, as the server's auto-repeat sends
+    // them, then a real release 100 ms later.
+    KeyCode kc = XKeysymToKeycode(peer, XK_b);
+    auto send_key = [&](int type, Time t) {
+        XEvent e{};
+        e.xkey.type = type;
+        e.xkey.display = peer;
+        e.xkey.window = rk_x11.window;
+        e.xkey.root = DefaultRootWindow(peer);
+        e.xkey.time = t;
+        e.xkey.keycode = kc;
+        e.xkey.same_screen = True;
+        XSendEvent(peer, rk_x11.window, False, 0, &e);
+    };
+    rk_GfxLock();  // all of them in one pass of the window thread
+    send_key(KeyPress, 1000);
+    send_key(KeyRelease, 1500);
+    send_key(KeyPress, 1501);
+    send_key(KeyRelease, 1600);
+    send_key(KeyPress, 1600);
+    send_key(KeyRelease, 1700);
+    XSync(peer, False);
+    rk_GfxUnlock(1, 0);
+    std::vector<int> types;
+    for (const EventRecord &r : events_until(2)) {
+        types.push_back(r.type);
+        EXPECT_EQ(r.field[0], 48);
+        EXPECT_EQ(r.field[1], 'b');
+    }
+    EXPECT_EQ(types, (std::vector<int>{1, 3, 3, 2}));
+}
+
+TEST_F(X11Test, PointerButtonsWheelAndDoubleClicks)
+{
+    boot("800x600x24");
+    ASSERT_EQ(open(320, 200, 32), 0);
+    focus();
+    int x, y, wheel, buttons;
+    xdotool("mousemove 700 500");
+    events_for(150);
+    EXPECT_EQ(get_mouse(&x, &y, &wheel, &buttons), 1) << "pointer outside the image";
+    EXPECT_EQ(x, -1);
+    EXPECT_EQ(buttons, -1);
+
+    // With no window manager the frame stays at the screen's origin.
+    xdotool("mousemove 50 30");
+    std::optional<EventRecord> move = find(events_until(4), 4);
+    ASSERT_TRUE(move);
+    EXPECT_EQ(move->field[0], 50);
+    EXPECT_EQ(move->field[1], 30);
+    ASSERT_EQ(get_mouse(&x, &y, &wheel, &buttons), 0);
+    EXPECT_EQ(x, 50);
+    EXPECT_EQ(y, 30);
+    EXPECT_EQ(buttons, 0);
+
+    xdotool("mousedown 1 mousedown 3");
+    events_for(150);
+    get_mouse(&x, &y, &wheel, &buttons);
+    EXPECT_EQ(buttons, 3);
+    xdotool("mouseup 1 mouseup 3 click 4");
+    std::optional<EventRecord> w = find(events_until(8), 8);
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->field[0], 1);
+    get_mouse(&x, &y, &wheel, &buttons);
+    EXPECT_EQ(wheel, 1);
+    EXPECT_EQ(buttons, 0);
+
+    // Presses 249 ms apart are a double click; 250 ms apart are not.
+    auto press = [&](Time t) {
+        XEvent e{};
+        e.xbutton.type = ButtonPress;
+        e.xbutton.window = rk_x11.window;
+        e.xbutton.time = t;
+        e.xbutton.button = 1;
+        e.xbutton.same_screen = True;
+        XSendEvent(peer, rk_x11.window, False, 0, &e);
+    };
+    take_events();
+    press(100000);
+    press(100249);
+    press(100499);
+    XSync(peer, False);
+    std::vector<int> types;
+    for (int i = 0; i < 40 && types.size() < 3; ++i)
+        for (const EventRecord &r : events_until(5))
+            if (r.type == 5 || r.type == 7)
+                types.push_back(r.type);
+    EXPECT_EQ(types, (std::vector<int>{5, 7, 5}));
+}
+
+TEST_F(X11Test, CloseButtonPostsKeyAndEvent)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(64, 40, 32), 0);
+    rk_hGfxInputBufferChanged();
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = rk_x11.wmwindow;
+    e.xclient.message_type = XInternAtom(peer, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(peer, "WM_DELETE_WINDOW", False));
+    XSendEvent(peer, rk_x11.wmwindow, False, 0, &e);
+    XSync(peer, False);
+    ASSERT_TRUE(find(events_until(13), 13));
+    EXPECT_EQ(rk_GfxGetkey(), 256);
+}
+
+// ---- full screen and modes -----------------------------------------------
+
+TEST_F(X11Test, FullScreenLetterboxesAndReturns)
+{
+    boot("640x480x24");
+    ASSERT_EQ(open(640, 400, 32, RK_MODE_FULLSCREEN), 0);
+    EXPECT_TRUE(rk_x11.flags & RK_MODE_FULLSCREEN);
+    EXPECT_EQ(rk_x11.display_offset, 40);
+    fill_random(3);
+    present();
+    XImage *img = grab(0, 480);
+    ASSERT_NE(img, nullptr);
+    for (int y = 0; y < 400; y += 37)
+        for (int x = 0; x < 640; x += 53) {
+            uint32_t p;
+            std::memcpy(&p, __rk_gfx->framebuffer + y * __rk_gfx->pitch + 4 * x, 4);
+            ASSERT_EQ(XGetPixel(img, x, y + 40), p & 0xFFFFFF) << x << "," << y;
+        }
+    XDestroyImage(img);
+
+    // The pointer at the image's top edge reports y = 0.
+    XSetInputFocus(peer, rk_x11.window, RevertToParent, CurrentTime);
+    XSync(peer, False);
+    events_for(100);
+    xdotool("mousemove 10 40");
+    events_until(4);
+    int x, y, wheel, buttons;
+    ASSERT_EQ(get_mouse(&x, &y, &wheel, &buttons), 0);
+    EXPECT_EQ(y, 0);
+
+    // Leaving releases the keyboard grab and keeps the desktop size.
+    rk_GfxScreen(0, 0, 0, 0, 0);
+    EXPECT_EQ(XGrabKeyboard(peer, DefaultRootWindow(peer), False, GrabModeAsync, GrabModeAsync, CurrentTime),
+              GrabSuccess);
+    EXPECT_EQ(DisplayWidth(peer, 0), 640);
+    EXPECT_EQ(DisplayHeight(peer, 0), 480);
+}
+
+TEST_F(X11Test, FullScreenAtTheDesktopSize)
+{
+    boot("320x240x24");
+    ASSERT_EQ(open(320, 240, 32, RK_MODE_FULLSCREEN), 0);
+    EXPECT_TRUE(rk_x11.flags & RK_MODE_FULLSCREEN);
+    EXPECT_EQ(rk_x11.display_offset, 0);
+    // A mode no size fits falls back to a window.
+    ASSERT_EQ(open(200, 100, 32, RK_MODE_FULLSCREEN), 0);
+    EXPECT_FALSE(rk_x11.flags & RK_MODE_FULLSCREEN);
+}
+
+TEST_F(X11Test, ModesAndScreenInfo)
+{
+    boot("640x480x16");
+    int count = -1;
+    EXPECT_EQ(rk_hX11FetchModes(12, &count), nullptr);
+    int *modes = rk_hX11FetchModes(32, &count);  // no screen open
+    ASSERT_NE(modes, nullptr);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(modes[0], (640 << 16) | 480);
+    std::free(modes);
+    int w, h, depth, rate;
+    rk_hScreenInfo(&w, &h, &depth, &rate);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 480);
+    EXPECT_EQ(depth, 16);
+
+    ASSERT_EQ(open(64, 40, 16), 0);
+    modes = __rk_gfx->driver->fetch_modes(16, &count);
+    ASSERT_NE(modes, nullptr);
+    EXPECT_EQ(modes[0], (640 << 16) | 480);
+    std::free(modes);
+}
+
+// ---- connections ---------------------------------------------------------
+
+TEST_F(X11Test, RemoteDisplayUsesPlainImagesAndNoFullScreen)
+{
+    boot("320x200x24", true);
+    setenv("DISPLAY", ("127.0.0.1" + server.name()).c_str(), 1);
+    ASSERT_EQ(open(64, 40, 32, RK_MODE_FULLSCREEN), 0);
+    EXPECT_FALSE(rk_x11.flags & RK_MODE_FULLSCREEN) << "full screen fails on a remote display";
+    EXPECT_FALSE(rk_x11p.is_shm);
+    fill_random(5);
+    present();
+    XImage *img = grab();
+    ASSERT_NE(img, nullptr);
+    uint32_t p;
+    std::memcpy(&p, __rk_gfx->framebuffer + 7 * __rk_gfx->pitch + 4 * 9, 4);
+    EXPECT_EQ(XGetPixel(img, 9, 7), p & 0xFFFFFF);
+    XDestroyImage(img);
+}
+
+TEST_F(X11Test, ClosingAfterTheServerWentAwayReturns)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(64, 40, 32), 0);
+    XCloseDisplay(peer);
+    peer = nullptr;
+    server.stop();
+    auto done = std::async(std::launch::async, [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        int x, y, wheel, buttons, clip;
+        rk_GfxLock();
+        int r = __rk_gfx->driver->get_mouse(&x, &y, &wheel, &buttons, &clip);
+        rk_GfxUnlock(-1, -1);
+        rk_GfxScreen(0, 0, 0, 0, 0);
+        return r;
+    });
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "closing hung";
+    EXPECT_EQ(done.get(), -1);
+    EXPECT_EQ(__rk_gfx, nullptr);
+}
+
+TEST_F(X11Test, NoDisplayFailsCleanly)
+{
+    unsetenv("DISPLAY");
+    __rk_gfx_driver_name = nullptr;
+    EXPECT_EQ(rk_GfxScreenRes(64, 40, 32, 0, 0, 0), 1);
+    EXPECT_EQ(__rk_gfx, nullptr);
+    int w = -1, h = -1, depth = -1, rate = -1;
+    rk_hScreenInfo(&w, &h, &depth, &rate);
+    EXPECT_EQ(w | h | depth | rate, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(X11Test, GrabsHeldElsewhereAreGivenUp)
+{
+    boot("320x200x24");
+    // Another client holds the keyboard: full screen fails and the
+    // selection falls back to a window.
+    ASSERT_EQ(XGrabKeyboard(peer, DefaultRootWindow(peer), False, GrabModeAsync, GrabModeAsync, CurrentTime),
+              GrabSuccess);
+    XSync(peer, False);
+    ASSERT_EQ(open(320, 200, 32, RK_MODE_FULLSCREEN), 0);
+    EXPECT_FALSE(rk_x11.flags & RK_MODE_FULLSCREEN);
+
+    // Another client holds the pointer: a clip request is dropped after
+    // about two seconds instead of hanging.
+    ASSERT_EQ(XGrabPointer(peer, DefaultRootWindow(peer), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                           CurrentTime),
+              GrabSuccess);
+    XSync(peer, False);
+    auto t0 = Clock::now();
+    rk_GfxLock();
+    __rk_gfx->driver->set_mouse(-1, -1, -1, 1);
+    rk_GfxUnlock(1, 0);
+    auto took = Clock::now() - t0;
+    EXPECT_EQ(rk_x11.mouse_clip, 0);
+    EXPECT_GE(took, std::chrono::milliseconds(1900));
+    EXPECT_LE(took, std::chrono::milliseconds(3000));
+}
+
+// The paint program itself: X11 when DISPLAY works, a clean failure when
+// there is no display.
+TEST_F(X11Test, PaintProgramStartsOnX11OrFailsCleanly)
+{
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = '\0';
+    std::string exe = std::string(self).substr(0, std::string(self).rfind('/')) + "/../malwerk";
+    unsetenv("RIVEZ");
+
+    unsetenv("DISPLAY");
+    EXPECT_NE(std::system((exe + " 2>/dev/null").c_str()), 0);
+
+    boot("800x600x24");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    // Its 800 x 600 window appears on the server.
+    bool found = false;
+    for (int i = 0; i < 200 && !found; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Window root, parent, *children = nullptr;
+        unsigned count = 0;
+        XQueryTree(peer, DefaultRootWindow(peer), &root, &parent, &children, &count);
+        for (unsigned k = 0; k < count; ++k) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(peer, children[k], &a) && a.map_state == IsViewable && a.width == 800 &&
+                a.height == 600)
+                found = true;
+        }
+        if (children)
+            XFree(children);
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(found);
+    // SIGTERM may arrive before the program has installed its handler.
+    EXPECT_TRUE((WIFEXITED(status) && WEXITSTATUS(status) == 0) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM))
+        << status;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(X11Test, AltEnterTogglesFullScreen)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(320, 200, 32), 0);
+    focus();
+    rk_GfxLock();
+    __rk_gfx->key_state[30] = 1;
+    rk_GfxUnlock(1, 0);
+    xdotool("keydown alt keydown Return");
+    std::optional<EventRecord> enter;
+    for (int i = 0; i < 5 && !enter; ++i)
+        for (const EventRecord &r : events_until(1))
+            if (r.type == 1 && r.field[0] == 28)
+                enter = r;
+    xdotool("keyup Return keyup alt");
+    ASSERT_TRUE(enter);
+    EXPECT_EQ(enter->field[1], 0) << "a toggle posts no key";
+    EXPECT_TRUE(rk_x11.flags & RK_MODE_FULLSCREEN);
+    rk_GfxLock();
+    EXPECT_EQ(__rk_gfx->key_state[30], 0) << "the toggle clears the held keys";
+    rk_GfxUnlock(1, 0);
+    fill_random(9);
+    present();
+    XImage *img = grab(0, 1);
+    ASSERT_NE(img, nullptr);
+    uint32_t p;
+    std::memcpy(&p, __rk_gfx->framebuffer + 4 * 5, 4);
+    EXPECT_EQ(XGetPixel(img, 5, 0), p & 0xFFFFFF);
+    XDestroyImage(img);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// Test support: a private Xvfb server. Xvfb picks a free display number
+// itself (-displayfd), so tests running in parallel never share a server.
+#pragma once
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+class Xvfb {
+public:
+    Xvfb() = default;
+    Xvfb(const Xvfb &) = delete;
+    Xvfb &operator=(const Xvfb &) = delete;
+    ~Xvfb() { stop(); }
+
+    // Starts a server with one screen of `geometry` ("WxHxD"); with `tcp`
+    // it also listens on TCP port 6000 + N. Sets DISPLAY to ":N".
+    bool start(const char *geometry, bool tcp = false)
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        pid_ = fork();
+        if (pid_ < 0)
+            return false;
+        if (pid_ == 0) {
+            close(fds[0]);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry, tcp ? "-listen" : "-nolisten",
+                   "tcp", "-ac", "-noreset", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string digits;
+        pollfd p{fds[0], POLLIN, 0};
+        while (poll(&p, 1, 10000) > 0) {
+            char c;
+            if (read(fds[0], &c, 1) != 1 || c == '\n')
+                break;
+            digits += c;
+        }
+        close(fds[0]);
+        if (digits.empty()) {
+            stop();
+            return false;
+        }
+        number_ = std::atoi(digits.c_str());
+        setenv("DISPLAY", name().c_str(), 1);
+        return true;
+    }
+
+    // Stops the server and waits for it.
+    void stop()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+    std::string name() const
+    {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, ":%d", number_);
+        return buf;
+    }
+    int number() const { return number_; }
+
+private:
+    pid_t pid_ = -1;
+    int number_ = -1;
+};
