@@ -78,7 +78,8 @@ def references():
             if c not in pal:
                 pal.append(c)
         refs[name] = [pal[i] for i in runs(rng, n, W, H)]
-    for name, bits in (("c555", (5, 5, 5, 0)), ("c565", (5, 6, 5, 0)), ("c4444", (4, 4, 4, 4))):
+    for name, bits in (("c555", (5, 5, 5, 0)), ("c565", (5, 6, 5, 0)), ("c4444", (4, 4, 4, 4)),
+                       ("c1555", (5, 5, 5, 1))):
         xs = [tuple(rng.next(1 << b) if b else 0 for b in bits) for _ in range(W * H)]
         refs[name] = [tuple(replicate(x, b) if b else 255 for x, b in zip(px, bits)) for px in xs]
         sources[name] = [tuple(-(-x * 255 // ((1 << b) - 1)) if b else 255 for x, b in zip(px, bits)) for px in xs]
@@ -223,6 +224,7 @@ def main():
         ("bmp4_555", "c555", "BMP", ["-define", "bmp:subtype=RGB555"], "opaque"),
         ("bmp4_565", "c565", "BMP", ["-define", "bmp:subtype=RGB565"], "opaque"),
         ("bmp4_4444", "c4444", "BMP", ["-define", "bmp:subtype=ARGB4444"], "alpha"),
+        ("bmp4_1555", "c1555", "BMP", ["-define", "bmp:subtype=ARGB1555"], "alpha"),
         ("bmp3_32", "rgba", "BMP3", ["-define", "bmp3:alpha=true"], "alpha"),
         ("bmp4_32", "rgba", "BMP", [], "alpha"),
     ]

@@ -43,15 +43,18 @@ static uint32_t le32(const uint8_t *p)
 using BitFieldFn = void (*)(const uint8_t *src, uint8_t *dst, int count, const uint32_t *masks, const int *shifts,
                             const int *bits);
 
-// Scales a channel of `bits` bits to `t` bits, repeating its top bits into
-// the low ones when widening.
+// Scales a channel of `bits` bits to `t` bits. Widening repeats the channel's
+// bits until the low ones are filled, so that a channel's maximum stays the
+// maximum even for 1- to 3-bit fields (a 1-bit alpha of 1 is opaque).
 static inline uint32_t scale_channel(uint32_t x, int bits, int t)
 {
     if (bits > t)
         return x >> (bits - t);
+    if (bits == 0)
+        return 0;
     uint32_t r = x << (t - bits);
-    if (2 * bits >= t)
-        r |= x >> (2 * bits - t);
+    for (int filled = bits; filled < t; filled *= 2)
+        r |= r >> filled;
     return r;
 }
 
