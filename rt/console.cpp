@@ -15,6 +15,8 @@ struct ConsoleState {
     unsigned fg = 7, bg = 0;
     int cols = 80, rows = 25;
     int view_top = -1, view_bottom = -1;
+    int row = 1;  // last row located to
+    bool cursor_visible = true;
 };
 static ConsoleState con;
 
@@ -102,28 +104,44 @@ void rk_ViewUpdate()
 
 int rk_LocateEx(int row, int col, int cursor, int *current)
 {
+    int top, bottom, cols;
+    rk_ConsoleGetView(&top, &bottom);
+    rk_GetSize(&cols, nullptr);
+    if ((row != 0 && (row < top || row > bottom)) || (col != 0 && (col < 1 || col > cols)))
+        return rk_ErrorSetNum(RK_ERR_STATE);
+    int result;
     if (hooks().locate) {
-        int r = hooks().locate(row, col, cursor);
-        if (current)
-            *current = r;
-        return 0;
-    }
-    if (row > 0 || col > 0) {
-        char seq[32];
-        std::snprintf(seq, sizeof seq, "\x1b[%d;%dH", row > 0 ? row : 1, col > 0 ? col : 1);
+        result = hooks().locate(row, col, cursor);
+    } else {
+        char seq[32] = "";
+        if (row > 0 && col > 0)
+            std::snprintf(seq, sizeof seq, "\x1b[%d;%dH", row, col);
+        else if (row > 0)
+            std::snprintf(seq, sizeof seq, "\x1b[%dd", row);
+        else if (col > 0)
+            std::snprintf(seq, sizeof seq, "\x1b[%dG", col);
         term_write(seq);
-        if (col > 0)
-            __rk_ctx.con_out_column = col - 1;
+        if (row > 0)
+            con.row = row;
+        if (cursor >= 0 && (cursor > 0) != con.cursor_visible) {
+            con.cursor_visible = cursor > 0;
+            term_write(con.cursor_visible ? "\x1b[?25h" : "\x1b[?25l");
+        }
+        result = (con.cursor_visible ? 0x10000 : 0) | (con.row << 8) | (col > 0 ? col : __rk_ctx.con_out_column + 1);
     }
+    if (col != 0)
+        __rk_ctx.con_out_column = col - 1;
     if (current)
-        *current = ((row > 0 ? row : 1) << 8) | (col > 0 ? col : 1);
-    return 0;
+        *current = result;
+    return rk_ErrorSetNum(RK_OK);
 }
 
 int rk_Locate(int row, int col, int cursor)
 {
+    // A refused position moves nothing; the call then reports success.
     int current = 0;
-    rk_LocateEx(row, col, cursor, &current);
+    if (rk_LocateEx(row, col, cursor, &current) != RK_OK)
+        rk_LocateEx(0, 0, cursor, &current);
     return current;
 }
 
@@ -134,14 +152,16 @@ int rk_GetX()
     return __rk_ctx.con_out_column + 1;
 }
 
-int rk_GetXY()
+void rk_GetXY(int *col, int *row)
 {
     if (hooks().getxy) {
-        int col = 0, row = 0;
-        hooks().getxy(&col, &row);
-        return (row << 8) | col;
+        hooks().getxy(col, row);
+        return;
     }
-    return (1 << 8) | (__rk_ctx.con_out_column + 1);
+    if (col)
+        *col = __rk_ctx.con_out_column + 1;
+    if (row)
+        *row = con.row;
 }
 
 void rk_GetSize(int *cols, int *rows)
@@ -162,49 +182,69 @@ static bool stdin_ready(int timeout_ms)
     return poll(&p, 1, timeout_ms) > 0 && (p.revents & POLLIN);
 }
 
-RkString *rk_Inkey()
+RkString *rk_ConsoleInkey()
 {
-    if (hooks().inkey)
-        return hooks().inkey();
     char c;
     if (stdin_ready(0) && read(STDIN_FILENO, &c, 1) == 1)
         return rk_StrAllocTempBytes(&c, 1);
     return rk_StrAllocTempDesc("");
 }
 
-int rk_Getkey()
+int rk_ConsoleGetkey()
 {
-    if (hooks().getkey)
-        return hooks().getkey();
     unsigned char c;
     if (read(STDIN_FILENO, &c, 1) == 1)
         return c;
     return 0;
 }
 
-int rk_KeyHit()
+int rk_ConsoleKeyHit()
 {
-    if (hooks().keyhit)
-        return hooks().keyhit();
     return stdin_ready(0) ? 1 : 0;
 }
 
-int rk_GetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
+RkString *rk_Inkey()
 {
-    if (hooks().getmouse)
-        return hooks().getmouse(x, y, wheel, buttons, clip);
+    return hooks().inkey ? hooks().inkey() : rk_ConsoleInkey();
+}
+
+int rk_Getkey()
+{
+    return hooks().getkey ? hooks().getkey() : rk_ConsoleGetkey();
+}
+
+int rk_KeyHit()
+{
+    return hooks().keyhit ? hooks().keyhit() : rk_ConsoleKeyHit();
+}
+
+// The terminal reports no pointer here: no state, all outputs -1.
+int rk_ConsoleGetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
+{
     for (int *p : {x, y, wheel, buttons, clip})
         if (p)
             *p = -1;
     return rk_ErrorSetNum(RK_ERR_STATE);
 }
 
+int rk_ConsoleSetMouse(int x, int y, int cursor, int clip)
+{
+    return rk_ErrorSetNum(RK_ERR_STATE);
+}
+
+int rk_GetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
+{
+    if (hooks().getmouse)
+        return hooks().getmouse(x, y, wheel, buttons, clip);
+    return rk_ConsoleGetMouse(x, y, wheel, buttons, clip);
+}
+
 int rk_SetMouse(int x, int y, int cursor, int clip)
 {
     // Both mouse hooks are installed together; the get hook tells.
-    if (hooks().getmouse && hooks().setmouse)
+    if (hooks().getmouse)
         return hooks().setmouse(x, y, cursor, clip);
-    return rk_ErrorSetNum(RK_ERR_STATE);
+    return rk_ConsoleSetMouse(x, y, cursor, clip);
 }
 
 int rk_IsRedirected(int is_input)
@@ -238,6 +278,25 @@ void rk_PrintBufferWstrEx(const uint32_t *text, std::size_t len, int mask)
         char c = text[i] > 255 ? '?' : static_cast<char>(text[i]);
         rk_PrintBufferEx(&c, 1, mask);
     }
+}
+
+void rk_PrintString(RkString *s, int mask)
+{
+    if (s && s->data && s->len > 0)
+        rk_PrintBufferEx(s->data, static_cast<std::size_t>(s->len), mask & ~RK_PRINT_NEWLINE);
+    rk_hStrDelTemp(s);
+    rk_PrintVoid(mask);
+}
+
+void rk_PrintVoid(int mask)
+{
+    if (mask & RK_PRINT_NEWLINE)
+        rk_PrintBufferEx("\n", 1, mask & ~RK_PRINT_NEWLINE);
+}
+
+void rk_Delay(int ms)
+{
+    rk_hPause(ms);
 }
 
 void rk_ConsoleSetView(int top, int bottom)

@@ -64,3 +64,27 @@ void rk_StrDelete(RkString *s)
     s->len = 0;
     s->size = 0;
 }
+
+int rk_StrAssign(void *dst, int dst_size, RkString *src, int fill)
+{
+    const char *text = src && src->data ? src->data : "";
+    std::size_t len = src && src->data ? static_cast<std::size_t>(src->len) : 0;
+    int r = 0;
+    if (dst_size == -1) {
+        r = rk_StrAssignBytes(static_cast<RkString *>(dst), text, len);
+    } else if (dst_size > 0) {
+        auto *d = static_cast<char *>(dst);
+        auto size = static_cast<std::size_t>(dst_size);
+        if (fill) {
+            std::size_t n = len < size ? len : size;
+            std::memmove(d, text, n);
+            std::memset(d + n, ' ', size - n);
+        } else {
+            std::size_t n = len < size - 1 ? len : size - 1;
+            std::memmove(d, text, n);
+            d[n] = '\0';
+        }
+    }
+    rk_hStrDelTemp(src);
+    return r;
+}

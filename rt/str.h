@@ -22,3 +22,9 @@ void rk_hStrDelTemp(RkString *s);
 int rk_StrAssignBytes(RkString *dst, const char *src, std::size_t len);
 // Frees the text of a non-temporary string and empties it.
 void rk_StrDelete(RkString *s);
+
+// Assigns `src` (released when it is a temporary) to a destination: with
+// dst_size -1 an RkString; otherwise a byte buffer of dst_size bytes, either
+// zero-terminated (the text cut to fit) or, with `fill`, a fixed-length
+// field padded with spaces. Returns 0, or 4 when memory ran out.
+int rk_StrAssign(void *dst, int dst_size, RkString *src, int fill);

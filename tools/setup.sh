@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Malwerk needs to build, run and test.
+# Installs the Debian packages Malwerk needs to build, run and test; with
+# --bench also the peer libraries the benchmarks measure against.
 # Runs apt-get only when something is missing (as root, or through sudo).
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev python3
   libx11-dev libxext-dev libxrandr-dev libxpm-dev libncurses-dev
   xvfb xdotool x11-utils x11-xserver-utils
 )
+# Benchmark peers: measured against only, never linked into the runtime.
+if [ "${1:-}" = --bench ]; then
+  packages+=(libsdl2-dev libpixman-1-dev libopencv-dev libstb-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

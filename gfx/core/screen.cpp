@@ -12,7 +12,10 @@
 #include "gfx/draw/clear.h"
 #include "gfx/drivers/driver.h"
 #include "gfx/input/keys.h"
+#include "gfx/input/mouse.h"
 #include "gfx/text/cells.h"
+#include "gfx/text/lineinput.h"
+#include "gfx/text/print.h"
 #include "rt/console.h"
 #include "rt/rt.h"
 #include "rt/str.h"
@@ -56,14 +59,31 @@ const ModeInfo mode_info[RK_NUM_MODES] = {
 // The graphics routines installed as console hooks while a screen is open.
 static const ConsoleHooks gfx_hooks = [] {
     ConsoleHooks h{};
+    h.inkey = rk_GfxInkey;
+    h.getkey = rk_GfxGetkey;
+    h.keyhit = rk_GfxKeyHit;
     h.cls = rk_GfxClear;
     h.color = rk_GfxColor;
     h.locate = rk_GfxLocate;
     h.width = rk_GfxWidth;
+    h.getx = rk_GfxGetX;
+    h.gety = rk_GfxGetY;
+    h.getxy = rk_GfxGetXY;
+    h.getsize = rk_GfxGetSize;
+    h.printbuffer = rk_GfxPrintBufferEx;
+    h.printbufferwstr = rk_GfxPrintBufferWstrEx;
+    h.readstr = rk_GfxReadStr;
+    h.multikey = rk_GfxMultikey;
+    h.getmouse = rk_GfxGetMouse;
+    h.setmouse = rk_GfxSetMouse;
     h.in = rk_GfxIn;
     h.out = rk_GfxOut;
     h.viewupdate = rk_GfxViewUpdate;
+    h.lineinput = rk_GfxLineInput;
+    h.lineinputwstr = rk_GfxLineInputWstr;
+    h.readxy = rk_GfxReadXY;
     h.sleep = rk_GfxSleep;
+    h.isredir = rk_GfxIsRedir;
     h.pagecopy = rk_GfxPageCopy;
     h.pageset = rk_GfxPageSet;
     return h;
@@ -236,6 +256,10 @@ static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int 
         s->text_w = record->text_w;
         s->text_h = record->text_h;
         DrawContext *ctx = rk_hGetContext();
+        if (ctx->setup_id != s->id) {  // its row table could not be allocated
+            exit_proc();
+            return rk_ErrorSetNum(RK_ERR_STATE);
+        }
         rk_hResetCharCells(true);
         for (int p = 0; p < s->num_pages; ++p)
             for (int y = 0; y < s->h; ++y)
@@ -271,8 +295,8 @@ int rk_GfxScreenRes(int width, int height, int depth, int pages, int flags, int 
     record.num_pages = 1;
     record.palette = &rk_palette_256;
     record.font = &rk_font_8x8;
-    record.text_w = static_cast<uint8_t>(width / rk_font_8x8.w);
-    record.text_h = static_cast<uint8_t>(height / rk_font_8x8.h);
+    record.text_w = static_cast<uint16_t>(width / rk_font_8x8.w);
+    record.text_h = static_cast<uint16_t>(height / rk_font_8x8.h);
     record.aspect = 1.0f;
     int r = set_mode(&record, -1, depth, pages, refresh, flags);
     if (r == 0)

@@ -17,7 +17,7 @@ struct ModeInfo {
     uint8_t num_pages;
     const PaletteDesc *palette;
     const FontDesc *font;
-    uint8_t text_w, text_h;
+    uint16_t text_w, text_h;  // 16 bits, so that wide custom screens keep their grid
     float aspect;  // 0: computed from the size
 };
 inline constexpr int RK_NUM_MODES = 21;

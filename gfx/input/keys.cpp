@@ -3,7 +3,10 @@
 #include <cstring>
 
 #include "gfx/core/screen.h"
+#include "rt/console.h"
+#include "rt/str.h"
 
+// Process-wide: codes posted before a mode change are still read after it.
 static constexpr int kKeyBufferSize = 16;
 static int key_buffer[kKeyBufferSize];
 static int key_head, key_tail;
@@ -34,8 +37,78 @@ void rk_hPostEvent(const EventRecord *record)
         return;
     pthread_mutex_lock(s->event_mutex);
     std::memcpy(s->event_queue + 5 * s->event_tail, record, sizeof *record);
-    s->event_tail = (s->event_tail + 1) % 128;
+    s->event_tail = (s->event_tail + 1) % RK_EVENT_QUEUE_SIZE;
     if (s->event_tail == s->event_head)
-        s->event_head = (s->event_head + 1) % 128;
+        s->event_head = (s->event_head + 1) % RK_EVENT_QUEUE_SIZE;
     pthread_mutex_unlock(s->event_mutex);
+}
+
+// Takes the oldest code, or 0 when the buffer is empty.
+static int get_key()
+{
+    rk_GfxLock();
+    int code = 0;
+    if (key_head != key_tail) {
+        code = key_buffer[key_head];
+        key_head = (key_head + 1) % kKeyBufferSize;
+    }
+    rk_hGfxInputBufferChanged();
+    rk_GfxUnlock(1, 0);
+    return code;
+}
+
+RkString *rk_GfxInkey()
+{
+    int code = __rk_gfx ? get_key() : 0;
+    if (code == 0)
+        return rk_StrAllocTempDesc("");
+    if (code < 256) {
+        char c = static_cast<char>(code);
+        return rk_StrAllocTempBytes(&c, 1);
+    }
+    // The second character of the named keys, as the PC BIOS reports them.
+    static constexpr char named[21] = {'k', 'H', 'P', 'K', 'M', 'R', 'S', 'G', 'O', 'I', 'Q',
+                                       ';', '<', '=', '>', '?', '@', 'A', 'B', 'C', 'D'};
+    char two[2] = {static_cast<char>(0xFF), 'D'};
+    if ((code & 0xFF) == 0xFF)
+        two[1] = static_cast<char>((code >> 8) & 0xFF);
+    else if (code <= RK_KEY_F10)
+        two[1] = named[code - RK_KEY_CLOSE];
+    return rk_StrAllocTempBytes(two, 2);
+}
+
+int rk_GfxGetkey()
+{
+    if (!__rk_gfx)
+        return 0;
+    int code;
+    while ((code = get_key()) == 0)
+        rk_Sleep(20);
+    return code;
+}
+
+int rk_GfxKeyHit()
+{
+    if (!__rk_gfx)
+        return 0;
+    rk_GfxLock();
+    int hit = key_head != key_tail;
+    rk_GfxUnlock(1, 0);
+    return hit;
+}
+
+int rk_GfxMultikey(int scancode)
+{
+    ScreenState *s = __rk_gfx;
+    if (scancode < 0 || scancode > 127 || !s || !s->key_state)
+        return 0;
+    rk_GfxLock();
+    int held = s->key_state[scancode] ? -1 : 0;
+    rk_GfxUnlock(1, 0);
+    return held;
+}
+
+int rk_GfxIsRedir(int is_input)
+{
+    return 0;
 }

@@ -54,6 +54,10 @@ TEST_F(Screen, DepthNormalisationAndRejection)
     EXPECT_EQ(rk_GfxScreenRes(0, 48, 8, 0, 0, 0), 1);
     EXPECT_EQ(rk_GfxScreenRes(64, -1, 8, 0, 0, 0), 1);
     EXPECT_EQ(rk_GfxScreenRes(70000, 10, 8, 0, 0, 0), 1);
+    // A wide screen keeps its whole text grid (a byte would wrap it).
+    open(2400, 16, 8);
+    EXPECT_EQ(__rk_gfx->text_w, 300);
+    EXPECT_EQ(__rk_gfx->text_h, 2);
 }
 
 TEST_F(Screen, NumberedModes)

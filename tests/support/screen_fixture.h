@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include "gfx/core/pixel.h"
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
 #include "gfx/drivers/driver.h"
@@ -24,6 +25,6 @@ protected:
     {
         DrawContext *ctx = rk_hGetContext();
         rk_hPrepareTarget(ctx, nullptr);
-        return ctx->get_pixel(ctx, x, y);
+        return rk_hGetPixel(ctx, x, y);
     }
 };
