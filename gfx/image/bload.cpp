@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "gfx/core/color.h"
 #include "gfx/core/mem.h"
@@ -204,7 +205,8 @@ struct BmpLoad {
     std::size_t file_row;  // bytes of one stored row, padding included
     std::size_t packed_row;  // packed depths: bytes before the padding
     bool rows_fit;  // false: the file cannot hold even one row
-    uint8_t *row;  // one stored row
+    std::size_t block_rows;  // stored rows read at once (byte-sized pixels)
+    uint8_t *row;  // block_rows stored rows
     uint8_t *index;  // palette indices of a packed or run-length row
 };
 
@@ -433,6 +435,14 @@ static void plan_rows(BmpLoad *b)
         b->rows_fit = avail >= 2;
     else
         b->rows_fit = avail >= 0 && needed <= static_cast<uint64_t>(avail);
+    // Byte-sized pixels are read in blocks of whole rows (as many as the file
+    // holds, up to 32 KiB): fewer reads than row by row, and a block small
+    // enough to stay in the cache between the read and the conversion.
+    b->block_rows = 1;
+    if (b->rows_fit && b->depth >= 8 && b->file_row > 0) {
+        const uint64_t rows = std::min<uint64_t>(static_cast<uint64_t>(avail), 1u << 15) / b->file_row;
+        b->block_rows = static_cast<std::size_t>(std::clamp<uint64_t>(rows, 1, static_cast<uint64_t>(b->height)));
+    }
 }
 
 static void write_dest_header(BmpLoad *b)
@@ -487,25 +497,37 @@ static void unpack_row(const BmpLoad *b)
     }
 }
 
-static int decode_plain(BmpLoad *b)
+static long long row_y(const BmpLoad *b, long long r)
+{
+    return b->top_down ? r : b->height - 1 - r;
+}
+
+static int decode_packed(BmpLoad *b)
 {
     for (long long r = 0; r < b->height; ++r) {
-        const long long y = b->top_down ? r : b->height - 1 - r;
-        if (b->depth < 8) {
-            if (std::fread(b->row, 1, b->packed_row, b->f) != b->packed_row)
-                return RK_ERR_CONTENTS;
-            // The padding's own end of file does not matter.
-            uint8_t pad[3];
-            (void)!std::fread(pad, 1, b->file_row - b->packed_row, b->f);
-            if (y < b->copy_h) {
-                unpack_row(b);
-                emit_row(b, y, b->index);
-            }
-        } else {
-            if (std::fread(b->row, 1, b->file_row, b->f) != b->file_row)
-                return RK_ERR_CONTENTS;
-            emit_row(b, y, b->row);
+        if (std::fread(b->row, 1, b->packed_row, b->f) != b->packed_row)
+            return RK_ERR_CONTENTS;
+        // The padding's own end of file does not matter.
+        uint8_t pad[3];
+        (void)!std::fread(pad, 1, b->file_row - b->packed_row, b->f);
+        if (row_y(b, r) < b->copy_h) {
+            unpack_row(b);
+            emit_row(b, row_y(b, r), b->index);
         }
+    }
+    return RK_OK;
+}
+
+static int decode_plain(BmpLoad *b)
+{
+    for (long long r = 0; r < b->height;) {
+        // A short block still converts the whole rows it brought.
+        const std::size_t want = std::min<std::size_t>(b->block_rows, static_cast<std::size_t>(b->height - r));
+        const std::size_t got = std::fread(b->row, 1, want * b->file_row, b->f) / b->file_row;
+        for (std::size_t i = 0; i < got; ++i, ++r)
+            emit_row(b, row_y(b, r), b->row + i * b->file_row);
+        if (got < want)
+            return RK_ERR_CONTENTS;
     }
     return RK_OK;
 }
@@ -519,7 +541,7 @@ struct RleState {
 
 static void finish_row(BmpLoad *b, RleState *st)
 {
-    emit_row(b, b->height - 1 - st->r, b->index);
+    emit_row(b, row_y(b, st->r), b->index);
     if (b->copy_w > 0)
         std::memset(b->index, 0, static_cast<std::size_t>(b->copy_w));
     ++st->r;
@@ -585,7 +607,10 @@ static int load_bitmap(DrawContext *ctx, std::FILE *f, void *dest, uint32_t *use
 {
     BmpLoad b{};
     b.f = f;
-    if (std::fseek(f, 0, SEEK_END) != 0 || (b.file_size = std::ftell(f)) < 0 || std::fseek(f, 0, SEEK_SET) != 0)
+    // The file's size bounds every row buffer (a stream without one holds nothing).
+    struct stat st;
+    b.file_size = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
+    if (std::fseek(f, 0, SEEK_SET) != 0)
         return RK_ERR_CONTENTS;
 
     int result = read_headers(&b);
@@ -607,9 +632,8 @@ static int load_bitmap(DrawContext *ctx, std::FILE *f, void *dest, uint32_t *use
 
     const bool rle = b.compression == BI_RLE8 || b.compression == BI_RLE4;
     if (b.rows_fit) {
-        // A file row plus one byte, so that a 3-byte pixel may be read as 4.
         if (!rle)
-            b.row = static_cast<uint8_t *>(std::malloc(b.file_row + 1));
+            b.row = static_cast<uint8_t *>(std::malloc(b.block_rows * b.file_row));
         if (rle || b.depth < 8)
             b.index = static_cast<uint8_t *>(std::calloc(static_cast<std::size_t>(std::max<long long>(b.copy_w, 1)), 1));
         if ((!rle && !b.row) || ((rle || b.depth < 8) && !b.index)) {
@@ -624,7 +648,7 @@ static int load_bitmap(DrawContext *ctx, std::FILE *f, void *dest, uint32_t *use
     if (!b.rows_fit || std::fseek(f, static_cast<long>(b.data_offset), SEEK_SET) != 0)
         result = RK_ERR_CONTENTS;
     else
-        result = rle ? decode_rle(&b) : decode_plain(&b);
+        result = rle ? decode_rle(&b) : b.depth < 8 ? decode_packed(&b) : decode_plain(&b);
     if (rk_hTargetIsVisible(ctx))
         rk_hMarkDirty(0, __rk_gfx->h - 1);
     rk_GfxUnlock(1, 0);
