@@ -53,6 +53,22 @@ TEST_F(Bload, Icon24BitBottomUpFillsEveryPixelWithOpaqueAlpha)
     rk_GfxImageDestroy(img);
 }
 
+TEST_F(Bload, TheProgramsIconsLoadPixelForPixel)
+{
+    open(800, 600, 32);
+    void *img = rk_GfxImageCreate(20, 22, 0, 0, 0);
+    for (int i = 1; i <= 6; ++i) {
+        const std::string f = (source_dir() / ("gfx/" + std::to_string(i) + ".bmp")).string();
+        const Bytes file = read_file(f);
+        ASSERT_EQ(file.size(), 54u + 60 * 22) << f;
+        ASSERT_EQ(load(f, img), 0) << f;
+        for (int y = 0; y < 22; ++y)
+            for (int x = 0; x < 20; ++x)
+                ASSERT_EQ(px(img, x, y), 0xFF000000u | get_le(file, 54 + (21 - y) * 60 + 3 * x, 3)) << f;
+    }
+    rk_GfxImageDestroy(img);
+}
+
 TEST_F(Bload, LargerBitmapsAreCroppedSmallerOnesFillTheTopLeft)
 {
     open(64, 48, 32);
