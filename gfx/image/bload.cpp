@@ -170,6 +170,9 @@ static void convert_8to32(const uint8_t *src, uint8_t *dst, int count) { rk_imag
 
 enum : uint32_t { BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3 };
 
+// The header a load writes into plain memory.
+enum HeaderKind { HEADER_NONE, HEADER_CURRENT, HEADER_COMPACT };
+
 // Everything one bitmap load knows, filled stage by stage: the headers, the
 // colour table and masks, the destination plan, then the row buffers.
 struct BmpLoad {
@@ -183,7 +186,6 @@ struct BmpLoad {
     uint32_t planes, depth, compression, colors_used;
     uint32_t header_masks[4];  // version 4 and 5 headers
 
-    int table_entries;  // colour-table entries stored in the file
     uint32_t table[256];  // 0x00BBGGRR; entries the file lacks stay black
 
     uint32_t mask[4];
@@ -192,7 +194,7 @@ struct BmpLoad {
 
     // Destination: row y starts at rows + y * pitch.
     void *dest;
-    int header_kind;  // 0: none; 1: current; 2: compact, written at commit
+    HeaderKind header_kind;  // written once nothing can fail any more
     uint8_t *rows;
     std::size_t pitch;
     bool row_limited;  // a current-form image: pixels must stay inside its pitch
@@ -209,8 +211,6 @@ struct BmpLoad {
     uint8_t *row;  // block_rows stored rows
     uint8_t *index;  // palette indices of a packed or run-length row
 };
-
-enum { HEADER_NONE, HEADER_CURRENT, HEADER_COMPACT };
 
 static int read_headers(BmpLoad *b)
 {
@@ -281,7 +281,6 @@ static int read_color_table(BmpLoad *b)
         if (b->header_size >= 40 && b->colors_used >= 1 && b->colors_used < static_cast<uint32_t>(entries))
             entries = static_cast<int>(b->colors_used);
     }
-    b->table_entries = entries;
     if (b->data_offset == 0)
         b->data_offset = 14 + uint64_t{b->header_size} + static_cast<uint64_t>(entries * entry_size);
     if (std::fseek(b->f, 14 + static_cast<long>(b->header_size), SEEK_SET) != 0)
