@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libbenchmark-dev python3
   libx11-dev libxext-dev libxrandr-dev libxpm-dev libncurses-dev
   xvfb xdotool x11-utils x11-xserver-utils
+  imagemagick  # tools/make_image_testdata.py: the bitmap test files
 )
 # Benchmark peers: measured against only, never linked into the runtime.
 if [ "${1:-}" = --bench ]; then
