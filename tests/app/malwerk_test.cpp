@@ -1,0 +1,452 @@
+// End-to-end tests of the paint program: the real malwerk executable runs
+// in a scratch directory on a private Xvfb, driven with xdotool (XTEST);
+// its window is read back from the server.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "gfx/core/screen.h"
+#include "gfx/draw/line.h"
+#include "gfx/draw/text.h"
+#include "gfx/drivers/driver.h"
+#include "rt/str.h"
+#include "support/xvfb.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint32_t BAR = 0xE6DDD5, FRAME = 0xB4A291, WHITE = 0xFFFFFF, INK = 0x23102B, HOVER = 0xDDC3B4;
+
+std::string build_dir()
+{
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    self[n > 0 ? n : 0] = '\0';
+    std::string s(self);
+    return s.substr(0, s.rfind('/')) + "/..";
+}
+
+class PaintProgram : public ::testing::Test {
+protected:
+    Xvfb server;
+    Display *dpy = nullptr;
+    pid_t pid = -1;
+    fs::path dir;
+    int wx = 0, wy = 0;  // the window's position on the screen
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.start("1024x768x24"));
+        dpy = XOpenDisplay(nullptr);
+        ASSERT_NE(dpy, nullptr);
+        char tmpl[] = "/tmp/malwerk-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+
+    void TearDown() override
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (dpy)
+            XCloseDisplay(dpy);
+        server.stop();
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    void copy_icons()
+    {
+        const char *src = std::getenv("MALWERK_SOURCE_DIR");
+        ASSERT_NE(src, nullptr);
+        fs::create_directories(dir / "gfx");
+        for (int i = 1; i <= 6; ++i)
+            fs::copy_file(fs::path(src) / "gfx" / (std::to_string(i) + ".bmp"), dir / "gfx" / (std::to_string(i) + ".bmp"));
+    }
+
+    // Starts the program and waits for its 800x600 window.
+    void start(bool icons = true)
+    {
+        if (icons)
+            copy_icons();
+        std::string exe = build_dir() + "/malwerk";
+        pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0)
+                _exit(126);
+            unsetenv("RIVEZ");
+            execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        Window w = 0;
+        for (int i = 0; i < 500 && !w; ++i) {
+            std::this_thread::sleep_for(10ms);
+            w = find_window();
+        }
+        ASSERT_NE(w, 0u) << "no window appeared";
+        // No window manager runs here to give the window the focus.
+        XSetInputFocus(dpy, w, RevertToParent, CurrentTime);
+        XSync(dpy, False);
+        Window child;
+        XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &wx, &wy, &child);
+        // The first frames have been shown once the top bar is there.
+        ASSERT_TRUE(wait_for([&] { return at(400, 10) == BAR; }));
+        move(600, 560);
+    }
+
+    Window find_window()
+    {
+        Window root, parent, *children = nullptr, found = 0;
+        unsigned count = 0;
+        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count);
+        for (unsigned k = 0; k < count; ++k) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(dpy, children[k], &a) && a.map_state == IsViewable && a.width == 800 &&
+                a.height == 600)
+                found = children[k];
+        }
+        if (children)
+            XFree(children);
+        return found;
+    }
+
+    // A pixel of the window as the server shows it, 0xRRGGBB.
+    uint32_t at(int x, int y)
+    {
+        XImage *img = XGetImage(dpy, DefaultRootWindow(dpy), wx + x, wy + y, 1, 1, AllPlanes, ZPixmap);
+        if (!img)
+            return 0xDEADBEEF;
+        uint32_t v = static_cast<uint32_t>(XGetPixel(img, 0, 0)) & 0xFFFFFF;
+        XDestroyImage(img);
+        return v;
+    }
+
+    // The window's pixels in a rectangle, row by row.
+    std::vector<uint32_t> region(int x, int y, int w, int h)
+    {
+        std::vector<uint32_t> px;
+        XImage *img = XGetImage(dpy, DefaultRootWindow(dpy), wx + x, wy + y, w, h, AllPlanes, ZPixmap);
+        if (!img)
+            return px;
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                px.push_back(static_cast<uint32_t>(XGetPixel(img, c, r)) & 0xFFFFFF);
+        XDestroyImage(img);
+        return px;
+    }
+
+    static bool wait_for(const std::function<bool()> &ok, std::chrono::milliseconds limit = 3000ms)
+    {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (!ok()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    static void xdo(const std::string &args)
+    {
+        ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
+    }
+    // Waits long enough for several frames of the program to pass.
+    static void frames() { std::this_thread::sleep_for(120ms); }
+
+    void move(int x, int y)
+    {
+        xdo("mousemove " + std::to_string(wx + x) + " " + std::to_string(wy + y));
+        frames();
+    }
+    void press() { xdo("mousedown 1"), frames(); }
+    void release() { xdo("mouseup 1"), frames(); }
+    void click(int x, int y)
+    {
+        move(x, y);
+        press();
+        release();
+    }
+    void drag(std::initializer_list<std::pair<int, int>> points)
+    {
+        auto it = points.begin();
+        move(it->first, it->second);
+        press();
+        for (++it; it != points.end(); ++it)
+            move(it->first, it->second);
+        release();
+    }
+    void type_file_name(const std::string &name)
+    {
+        click(200, 10);
+        xdo("type --delay 20 '" + name + "'");
+        xdo("key Return");
+        frames();
+    }
+
+    bool running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+
+    // What the runtime draws for `text` at (x, y) in INK over `background`,
+    // rendered in this process on a screen of the Null driver.
+    static std::vector<uint32_t> reference_text(const char *text, int x, int y, int w, uint32_t background)
+    {
+        __rk_gfx_driver_name = "null";
+        EXPECT_EQ(rk_GfxScreenRes(800, 600, 32, 0, 0, 0), 0);
+        rk_GfxLine(nullptr, 0, 0, 799, 599, background, 2, 0xFFFF, 0);
+        rk_GfxDrawString(nullptr, static_cast<float>(x), static_cast<float>(y), 0, rk_StrAllocTempDesc(text), INK,
+                         nullptr, 0, nullptr, 0, nullptr);
+        std::vector<uint32_t> px;
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < w; ++c) {
+                uint32_t v;
+                std::memcpy(&v, __rk_gfx->framebuffer + (y + r) * __rk_gfx->pitch + 4 * (x + c), 4);
+                px.push_back(v & 0xFFFFFF);
+            }
+        rk_GfxScreen(0, 0, 0, 0, 0);
+        __rk_gfx_driver_name = nullptr;
+        return px;
+    }
+};
+
+TEST_F(PaintProgram, LayoutButtonsAndStatusLine)
+{
+    start();
+    EXPECT_EQ(at(400, 10), BAR);     // top bar
+    EXPECT_EQ(at(40, 250), BAR);     // left bar
+    EXPECT_EQ(at(400, 590), BAR);    // bottom bar
+    EXPECT_EQ(at(80, 300), FRAME);   // canvas frame, left side
+    EXPECT_EQ(at(400, 25), FRAME);   // canvas frame, top side
+    EXPECT_EQ(at(400, 579), FRAME);  // canvas frame, bottom side
+    EXPECT_EQ(at(145, 12), FRAME);   // file-name field outline
+    EXPECT_EQ(at(200, 12), WHITE);   // file-name field
+    EXPECT_EQ(at(81, 26), WHITE);    // canvas corners
+    EXPECT_EQ(at(799, 578), WHITE);
+
+    // Colour buttons in their normal look: fill inside, outline around,
+    // transparent corners showing the bar.
+    EXPECT_EQ(at(15, 81), 0xFF0000u);
+    EXPECT_EQ(at(38, 60), 0xBBBBBBu);
+    EXPECT_EQ(at(61, 165), 0x4E004Eu);
+    EXPECT_EQ(at(15, 71), 0xAB9D92u);
+    EXPECT_EQ(at(5, 71), BAR);
+    // An icon on a tool button: magenta-free, the fill showing around it.
+    EXPECT_EQ(at(6, 301), BAR);
+
+    // Hover and pressed looks.
+    move(15, 81);
+    EXPECT_TRUE(wait_for([&] { return at(8, 74) == HOVER; }));
+    move(600, 560);
+    EXPECT_TRUE(wait_for([&] { return at(8, 74) == 0xFF0000; }));
+    move(38, 102);
+    press();
+    EXPECT_TRUE(wait_for([&] { return at(31, 95) == HOVER; }));
+    release();
+
+    // Status texts, compared with the same strings drawn by the runtime.
+    move(300, 300);
+    EXPECT_TRUE(wait_for([&] { return region(700, 585, 40, 8) == reference_text("X:219", 700, 585, 40, BAR); }));
+    EXPECT_TRUE(wait_for([&] { return region(745, 585, 40, 8) == reference_text("Y:274", 745, 585, 40, BAR); }));
+    EXPECT_EQ(region(100, 585, 128, 8), reference_text("Werkzeug: Stift", 100, 585, 128, BAR));
+    // Captions.
+    EXPECT_EQ(region(13, 8, 48, 8), reference_text(" Save ", 13, 8, 48, BAR));
+}
+
+TEST_F(PaintProgram, PenStrokeLandsUnderThePointer)
+{
+    start();
+    drag({{300, 300}, {330, 300}, {350, 320}});
+    EXPECT_EQ(at(300, 300), 0u);
+    EXPECT_EQ(at(315, 300), 0u);
+    EXPECT_EQ(at(340, 310), 0u);
+    EXPECT_EQ(at(350, 320), 0u);
+    EXPECT_EQ(at(315, 295), WHITE);  // not 5 rows below or above
+    EXPECT_EQ(at(315, 305), WHITE);
+}
+
+TEST_F(PaintProgram, PenDrawsNoSegmentFromOutsideTheWindow)
+{
+    start();
+    drag({{300, 300}, {900, 300}, {400, 200}, {420, 200}});
+    // No line between (300, 300), the outside position, and (400, 200).
+    EXPECT_EQ(at(350, 250), WHITE);
+    EXPECT_EQ(at(410, 200), 0u);
+}
+
+TEST_F(PaintProgram, BrushBucketAndLineTools)
+{
+    start();
+    click(38, 310);  // brush
+    click(400, 400);
+    EXPECT_EQ(at(400, 400), 0u);
+    EXPECT_EQ(at(410, 400), 0u);
+    EXPECT_EQ(at(412, 400), WHITE);
+    EXPECT_EQ(at(400, 390), 0u);
+    EXPECT_EQ(at(400, 388), WHITE);
+    EXPECT_EQ(region(100, 585, 128, 8), reference_text("Werkzeug: Pinsel", 100, 585, 128, BAR));
+
+    click(15, 331);  // lines: one line on the canvas from press to release
+    drag({{200, 200}, {300, 150}, {300, 250}});
+    EXPECT_EQ(at(250, 225), 0u);
+    EXPECT_EQ(at(250, 175), WHITE);  // the earlier position left nothing
+    EXPECT_EQ(at(300, 250), 0u);
+
+    click(15, 81);   // red
+    click(61, 310);  // bucket: the white region around the pointer turns red
+    click(700, 500);
+    EXPECT_TRUE(wait_for([&] { return at(100, 50) == 0xFF0000; }));
+    EXPECT_EQ(at(700, 500), 0xFF0000u);
+    // The border is the fill colour itself: nothing red stops the fill, so
+    // the black disc and line are filled too.
+    EXPECT_EQ(at(400, 400), 0xFF0000u);
+    EXPECT_EQ(at(250, 225), 0xFF0000u);
+}
+
+TEST_F(PaintProgram, EveryColourButtonAndTheColourStays)
+{
+    start();
+    static constexpr uint32_t colours[18] = {0xFFFFFF, 0xBBBBBB, 0x000000, 0xFF0000, 0xCD0000, 0x800000,
+                                             0x0000FF, 0x0054A8, 0x000080, 0x00FF00, 0x008D00, 0x008080,
+                                             0xFFFF00, 0xCDCD00, 0x808000, 0xFF00F1, 0x800080, 0x4E004E};
+    click(38, 310);  // brush
+    click(100, 100);  // a black disc under the white test spot
+    for (int i = 0; i < 18; ++i) {
+        click(15 + 23 * (i % 3), 60 + 21 * (i / 3));
+        int x = 120 + 30 * (i % 6), y = 130 + 30 * (i / 6);
+        if (i == 0)
+            x = 100, y = 100;
+        click(x, y);
+        EXPECT_EQ(at(x, y), colours[i]) << "button " << i + 1;
+    }
+    // White chosen, then a tool: white stays the drawing colour.
+    click(61, 60);  // black disc first
+    click(150, 400);
+    click(15, 60);   // white
+    click(38, 310);  // a tool
+    click(150, 400);
+    EXPECT_EQ(at(150, 400), WHITE);
+}
+
+TEST_F(PaintProgram, ToolsFiveToSevenDrawNothing)
+{
+    start();
+    for (auto [x, y, name] : {std::tuple{38, 331, "gestrichelte Linien"}, {61, 331, "Rechteck"}, {15, 352, "Text"}}) {
+        click(x, y);
+        EXPECT_TRUE(wait_for([&] {
+            return region(100, 585, 8 * 29, 8) == reference_text((std::string("Werkzeug: ") + name).c_str(), 100,
+                                                                  585, 8 * 29, BAR);
+        })) << name;
+        drag({{300, 300}, {400, 350}});
+        EXPECT_EQ(at(300, 300), WHITE);
+        EXPECT_EQ(at(350, 325), WHITE);
+    }
+}
+
+TEST_F(PaintProgram, SaveAndLoadThroughTheFileNameField)
+{
+    start();
+    click(38, 310);
+    click(15, 123);  // green brush disc
+    click(300, 300);
+    type_file_name("bild.bmp");
+    EXPECT_TRUE(wait_for([&] { return region(152, 8, 64, 8) == reference_text("bild.bmp", 152, 8, 64, WHITE); }));
+    click(35, 12);  // Save
+    fs::path file = dir / "bild.bmp";
+    ASSERT_TRUE(wait_for([&] { return fs::exists(file) && fs::file_size(file) == 1194534; }));
+    frames();
+
+    // The file's pixels are the canvas's.
+    std::ifstream in(file, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(bytes.size(), 1194534u);
+    EXPECT_EQ(bytes[28], 24);  // bits per pixel
+    std::vector<uint32_t> canvas = region(81, 26, 719, 553);
+    ASSERT_EQ(canvas.size(), 719u * 553u);
+    int mismatches = 0;
+    for (int y = 0; y < 553; ++y)
+        for (int x = 0; x < 719; ++x) {
+            const unsigned char *p = &bytes[54 + (552 - y) * 2160 + 3 * x];
+            uint32_t v = (p[2] << 16) | (p[1] << 8) | p[0];
+            mismatches += v != canvas[y * 719 + x];
+        }
+    EXPECT_EQ(mismatches, 0);
+
+    // Paint over the disc, then Load brings the saved picture back.
+    click(15, 81);
+    click(61, 310);
+    click(500, 500);
+    EXPECT_TRUE(wait_for([&] { return at(500, 500) == 0xFF0000; }));
+    click(95, 12);  // Load
+    EXPECT_TRUE(wait_for([&] { return at(500, 500) == WHITE; }));
+    EXPECT_EQ(at(300, 300), 0x00FF00u);
+}
+
+TEST_F(PaintProgram, FailedSavesLeaveItRunning)
+{
+    start();
+    click(35, 12);  // Save with an empty name
+    type_file_name("/nonexistent-dir/x.bmp");
+    click(35, 12);
+    type_file_name("plain-name");  // not a bitmap name: nothing is written
+    click(35, 12);
+    EXPECT_TRUE(running());
+    EXPECT_FALSE(fs::exists(dir / "plain-name"));
+    click(38, 310);
+    click(300, 300);
+    EXPECT_EQ(at(300, 300), 0u);
+}
+
+TEST_F(PaintProgram, CloseButtonIsIgnoredAndExitEndsTheProgram)
+{
+    start();
+    Window w = find_window();
+    Atom protocols = XInternAtom(dpy, "WM_PROTOCOLS", False), del = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = w;
+    e.xclient.message_type = protocols;
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(del);
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy, w, False, NoEventMask, &e);
+    XFlush(dpy);
+    frames();
+    EXPECT_TRUE(running());
+    click(300, 300);
+    EXPECT_EQ(at(300, 300), 0u);
+
+    click(745, 12);  // Exit
+    int status = -1;
+    bool ended = wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 5000ms);
+    ASSERT_TRUE(ended);
+    pid = -1;
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(wait_for([&] { return find_window() == 0; }));
+}
+
+TEST_F(PaintProgram, RunsWithoutItsIcons)
+{
+    start(false);
+    EXPECT_EQ(at(15, 310), BAR);  // tool buttons show only their fill
+    click(38, 310);
+    click(400, 400);
+    EXPECT_EQ(at(400, 400), 0u);
+}
+
+}  // namespace
