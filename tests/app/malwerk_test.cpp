@@ -440,6 +440,34 @@ TEST_F(PaintProgram, CloseButtonIsIgnoredAndExitEndsTheProgram)
     EXPECT_TRUE(wait_for([&] { return find_window() == 0; }));
 }
 
+// Resident memory of the program in KiB.
+static long resident_kib(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// Every frame creates and destroys 84 images and reads the icon files;
+// over 2000 frames (10 ms pause each) memory must stay where it was.
+TEST_F(PaintProgram, MemoryStaysFlatOverTwoThousandFrames)
+{
+    start();
+    click(38, 310);
+    click(400, 300);
+    long before = resident_kib(pid);
+    ASSERT_GT(before, 0);
+    auto end = std::chrono::steady_clock::now() + 2000 * 12ms;
+    for (int i = 0; std::chrono::steady_clock::now() < end; ++i)
+        move(20 + (i * 37) % 700, 40 + (i * 53) % 500);  // hover over buttons and canvas
+    long after = resident_kib(pid);
+    EXPECT_LT(after - before, 1024) << before << " KiB before, " << after << " KiB after";
+    EXPECT_TRUE(running());
+}
+
 TEST_F(PaintProgram, RunsWithoutItsIcons)
 {
     start(false);
