@@ -455,6 +455,11 @@ static long resident_kib(pid_t pid)
 // over 2000 frames (10 ms pause each) memory must stay where it was.
 TEST_F(PaintProgram, MemoryStaysFlatOverTwoThousandFrames)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // AddressSanitizer keeps freed blocks in quarantine, so resident memory
+    // grows by design; there LeakSanitizer checks the exit instead.
+    GTEST_SKIP() << "resident memory is not meaningful under AddressSanitizer";
+#endif
     start();
     click(38, 310);
     click(400, 300);
