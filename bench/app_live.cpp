@@ -270,7 +270,12 @@ int main()
     Program p;
     if (!p.start())
         return 1;
-    std::printf("malwerk on Xvfb %s (window at %d,%d)\n", p.server.name().c_str(), p.wx, p.wy);
+    // Both figures depend on how busy the machine is.
+    std::ifstream loadavg("/proc/loadavg");
+    std::string load;
+    std::getline(loadavg, load);
+    std::printf("malwerk on Xvfb %s; load average %s, %ld processors\n", p.server.name().c_str(),
+                load.substr(0, load.find(' ')).c_str(), sysconf(_SC_NPROCESSORS_ONLN));
     idle_cpu(p);
     stroke_latency(p);
     return 0;
