@@ -156,6 +156,18 @@ static void WERKZEUG_ANWENDEN()
     }
 }
 
+bool STARTZUSTAND()
+{
+    FARBE = 0;
+    SETZE_WERKZEUG(1, "Stift");
+    BILD = rk_GfxImageCreate(719, 553, 0, 0, RK_FLAG_NO_COLOR);
+    if (!BILD)
+        return false;
+    // The box is clipped to the image: the whole canvas turns white.
+    rk_GfxLine(BILD, 0, 0, 800, 600, 0xFFFFFF, 2, 0xFFFF, 0);
+    return true;
+}
+
 int HAUPTPROGRAMM(int argc, char **argv)
 {
     rk_Init(argc, argv, 0);
@@ -164,14 +176,10 @@ int HAUPTPROGRAMM(int argc, char **argv)
                      "malwerk: no display could be opened (an X display or a framebuffer device is needed)\n");
         return 1;
     }
-    FARBE = 0;
-    SETZE_WERKZEUG(1, "Stift");
-    BILD = rk_GfxImageCreate(719, 553, 0, 0, RK_FLAG_NO_COLOR);
-    if (!BILD) {
+    if (!STARTZUSTAND()) {
         std::fprintf(stderr, "malwerk: no memory for the canvas\n");
         return 1;
     }
-    rk_GfxLine(BILD, 0, 0, 800, 600, 0xFFFFFF, 2, 0xFFFF, 0);
 
     for (;;) {
         BILD_AUFBAUEN();

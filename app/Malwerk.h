@@ -15,6 +15,9 @@ extern RkString FILE;     // file name of Save and Load, shown in the top bar
 
 // Builds one frame on the screen: clear, toolbar, canvas.
 void BILD_AUFBAUEN();
+// The start-up state on an open screen: black pen, a white canvas BILD.
+// False when the canvas cannot be allocated.
+bool STARTZUSTAND();
 // Start-up and the frame loop; returns only when no screen can be opened.
 int HAUPTPROGRAMM(int argc, char **argv);
 }  // namespace Malwerk

@@ -13,7 +13,7 @@ packages=(
 )
 # Benchmark peers: measured against only, never linked into the runtime.
 if [ "${1:-}" = --bench ]; then
-  packages+=(libsdl2-dev libpixman-1-dev libopencv-dev libstb-dev)
+  packages+=(libsdl2-dev libpixman-1-dev libopencv-dev libstb-dev libxtst-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

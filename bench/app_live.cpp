@@ -1,0 +1,282 @@
+// The real paint program on a private Xvfb, measured from outside:
+//  - CPU use while idle: all its threads together, as a share of one core
+//    over 10 s, from utime + stime in /proc/<pid>/stat (per thread from
+//    /proc/<pid>/task);
+//  - latency from a pointer press-and-move over the canvas (XTEST) until
+//    the pen stroke is visible in the window (polled with XGetImage),
+//    median over 50 strokes.
+// Prints the figures with their targets.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/support/xvfb.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr double IDLE_CPU_TARGET_PCT = 5, LATENCY_TARGET_MS = 60;
+constexpr uint32_t BAR = 0xE6DDD5, WHITE = 0xFFFFFF;
+
+struct Program {
+    Xvfb server;
+    Display *dpy = nullptr;
+    pid_t pid = -1;
+    fs::path dir;
+    int wx = 0, wy = 0;
+
+    ~Program()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (dpy)
+            XCloseDisplay(dpy);
+        server.stop();
+        std::error_code ec;
+        if (!dir.empty())
+            fs::remove_all(dir, ec);
+    }
+
+    Window find_window()
+    {
+        Window root, parent, *children = nullptr, found = 0;
+        unsigned count = 0;
+        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count);
+        for (unsigned k = 0; k < count; ++k) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(dpy, children[k], &a) && a.map_state == IsViewable && a.width == 800 &&
+                a.height == 600)
+                found = children[k];
+        }
+        if (children)
+            XFree(children);
+        return found;
+    }
+
+    // Pixels of one window row, 0xRRGGBB.
+    std::vector<uint32_t> row(int x, int y, int w)
+    {
+        std::vector<uint32_t> px;
+        XImage *img = XGetImage(dpy, DefaultRootWindow(dpy), wx + x, wy + y, w, 1, AllPlanes, ZPixmap);
+        if (!img)
+            return px;
+        for (int c = 0; c < w; ++c)
+            px.push_back(static_cast<uint32_t>(XGetPixel(img, c, 0)) & 0xFFFFFF);
+        XDestroyImage(img);
+        return px;
+    }
+
+    void move(int x, int y)
+    {
+        XTestFakeMotionEvent(dpy, DefaultScreen(dpy), wx + x, wy + y, CurrentTime);
+        XFlush(dpy);
+    }
+    void button(bool down)
+    {
+        XTestFakeButtonEvent(dpy, 1, down, CurrentTime);
+        XFlush(dpy);
+    }
+
+    bool start()
+    {
+        if (!server.start("1024x768x24") || !(dpy = XOpenDisplay(nullptr))) {
+            std::fprintf(stderr, "app_live: no Xvfb\n");
+            return false;
+        }
+        int ev, err, major, minor;
+        if (!XTestQueryExtension(dpy, &ev, &err, &major, &minor)) {
+            std::fprintf(stderr, "app_live: the X server has no XTEST\n");
+            return false;
+        }
+        char tmpl[] = "/tmp/malwerk-live-XXXXXX";
+        if (!mkdtemp(tmpl))
+            return false;
+        dir = tmpl;
+        std::error_code ec;
+        fs::create_directories(dir / "gfx", ec);
+        for (int i = 1; i <= 6 && !ec; ++i) {
+            std::string name = std::to_string(i) + ".bmp";
+            fs::copy_file(fs::path(MALWERK_SOURCE_DIR) / "gfx" / name, dir / "gfx" / name, ec);
+        }
+        if (ec) {
+            std::fprintf(stderr, "app_live: cannot copy the icons: %s\n", ec.message().c_str());
+            return false;
+        }
+        pid = fork();
+        if (pid < 0)
+            return false;
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0)
+                _exit(126);
+            unsetenv("RIVEZ");
+            execl(MALWERK_EXE, MALWERK_EXE, static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        Window w = 0;
+        for (int i = 0; i < 500 && !w; ++i) {
+            std::this_thread::sleep_for(10ms);
+            w = find_window();
+        }
+        if (!w) {
+            std::fprintf(stderr, "app_live: no window appeared\n");
+            return false;
+        }
+        // No window manager gives the window the focus.
+        XSetInputFocus(dpy, w, RevertToParent, CurrentTime);
+        XSync(dpy, False);
+        Window child;
+        XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &wx, &wy, &child);
+        for (int i = 0; i < 300; ++i) {
+            std::vector<uint32_t> top = row(400, 10, 1);
+            if (!top.empty() && top[0] == BAR)
+                return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        std::fprintf(stderr, "app_live: the window shows no frame\n");
+        return false;
+    }
+};
+
+// utime + stime in clock ticks, by thread id.
+std::map<int, long long> cpu_ticks(pid_t pid)
+{
+    std::map<int, long long> ticks;
+    std::error_code ec;
+    for (const auto &task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream in(task.path() / "stat");
+        std::string line;
+        if (!std::getline(in, line))
+            continue;
+        // Fields after the command name, which may itself hold spaces:
+        // state is field 3, utime 14, stime 15.
+        std::istringstream rest(line.substr(line.rfind(')') + 2));
+        std::vector<std::string> f((std::istream_iterator<std::string>(rest)), {});
+        if (f.size() > 12)
+            ticks[std::stoi(task.path().filename())] = std::stoll(f[11]) + std::stoll(f[12]);
+    }
+    return ticks;
+}
+
+std::string thread_name(pid_t pid, int tid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
+}
+
+void idle_cpu(Program &p)
+{
+    p.move(600, 560);  // over the canvas, no button held
+    std::this_thread::sleep_for(1s);
+    const double seconds = 10, hz = static_cast<double>(sysconf(_SC_CLK_TCK));
+    auto before = cpu_ticks(p.pid);
+    auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    auto after = cpu_ticks(p.pid);
+    double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+
+    long long total = 0;
+    std::vector<std::pair<int, long long>> threads;
+    for (auto [tid, t] : after) {
+        long long d = t - (before.count(tid) ? before[tid] : 0);
+        threads.emplace_back(tid, d);
+        total += d;
+    }
+    double pct = 100.0 * static_cast<double>(total) / hz / wall;
+    std::printf("idle CPU, all threads, share of one core over %.0f s: %6.2f %%   target <= %.0f %%   %s\n", wall,
+                pct, IDLE_CPU_TARGET_PCT, pct <= IDLE_CPU_TARGET_PCT ? "met" : "MISSED");
+    for (auto [tid, d] : threads)
+        std::printf("    thread %d%s (%s): %6.2f %%\n", tid, tid == p.pid ? ", main" : "",
+                    thread_name(p.pid, tid).c_str(), 100.0 * static_cast<double>(d) / hz / wall);
+}
+
+double percentile(std::vector<double> v, double q)
+{
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
+}
+
+void stroke_latency(Program &p)
+{
+    constexpr int STROKES = 50, X0 = 200, LEN = 40;
+    std::mt19937 rng(7);
+    std::vector<double> ms;
+    int lost = 0;
+    for (int i = 0; i < STROKES; ++i) {
+        int y = 50 + 10 * i;
+        p.move(X0, y);
+        // Lets the program record the start position; the random part
+        // spreads the press over the phases of its frame loop and of the
+        // window thread.
+        std::this_thread::sleep_for(std::chrono::microseconds(30000 + rng() % 30000));
+        auto t0 = Clock::now();
+        p.button(true);
+        p.move(X0 + LEN, y);
+        bool seen = false;
+        while (Clock::now() - t0 < 2s) {
+            std::vector<uint32_t> px = p.row(X0, y, LEN + 1);
+            if (px.size() == LEN + 1 && px.front() != WHITE && px.back() != WHITE) {
+                seen = true;
+                break;
+            }
+            std::this_thread::sleep_for(200us);
+        }
+        double t = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        p.button(false);
+        if (seen)
+            ms.push_back(t);
+        else
+            ++lost;
+        std::this_thread::sleep_for(60ms);  // the release is read before the next move
+    }
+    if (ms.empty()) {
+        std::printf("press-and-move to visible stroke: no stroke became visible\n");
+        return;
+    }
+    double median = percentile(ms, 0.5);
+    std::printf("press-and-move to visible stroke, median of %zu strokes: %6.1f ms   target <= %.0f ms   %s\n",
+                ms.size(), median, LATENCY_TARGET_MS, median <= LATENCY_TARGET_MS ? "met" : "MISSED");
+    std::printf("    min %.1f ms, p90 %.1f ms, max %.1f ms%s\n", percentile(ms, 0), percentile(ms, 0.9),
+                percentile(ms, 1), lost ? (", " + std::to_string(lost) + " strokes never shown").c_str() : "");
+}
+
+}  // namespace
+
+int main()
+{
+    Program p;
+    if (!p.start())
+        return 1;
+    // Both figures depend on how busy the machine is.
+    std::ifstream loadavg("/proc/loadavg");
+    std::string load;
+    std::getline(loadavg, load);
+    std::printf("malwerk on Xvfb %s; load average %s, %ld processors\n", p.server.name().c_str(),
+                load.substr(0, load.find(' ')).c_str(), sysconf(_SC_NPROCESSORS_ONLN));
+    idle_cpu(p);
+    stroke_latency(p);
+    return 0;
+}
