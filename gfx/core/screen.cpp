@@ -262,10 +262,12 @@ static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int 
             return rk_ErrorSetNum(RK_ERR_STATE);
         }
         rk_hResetCharCells(true);
+        rk_GfxLock();  // the driver's thread may already be presenting the page
         for (int p = 0; p < s->num_pages; ++p)
             for (int y = 0; y < s->h; ++y)
                 ctx->pixel_set(s->page[p] + static_cast<std::size_t>(y) * s->pitch, ctx->bg_color,
                                static_cast<std::size_t>(s->w));
+        rk_GfxUnlock(1, 0);
 
         if (!exit_proc_registered) {
             exit_proc_registered = true;

@@ -98,9 +98,11 @@ static void line_16_to32(uint8_t *dst, const uint8_t *src, int w, const ScreenSt
         store32(dst + 4 * x, widen16(load16(src + 2 * x)));
 }
 
+// The C library's copy rather than the rk_hMemCpy pointer: drawing rewrites
+// that pointer outside the driver lock while this runs in the driver's thread.
 static void line_copy(uint8_t *dst, const uint8_t *src, int, const ScreenState *s)
 {
-    rk_hMemCpy(dst, src, static_cast<std::size_t>(s->pitch));
+    std::memcpy(dst, src, static_cast<std::size_t>(s->pitch));
 }
 
 // ---- the plain routines --------------------------------------------------

@@ -239,13 +239,8 @@ static void line_16_to32_simd(uint8_t *dst, const uint8_t *src, int w)
                          widen4<RedLow>(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(src + 2 * x))));
 }
 
-static void line_16_to32(uint8_t *dst, const uint8_t *src, int w, const ScreenState *)
+static void line_16_to32_table(uint8_t *dst, const uint8_t *src, int w)
 {
-    switch (widen_kind()) {
-    case Widen::RedHigh: line_16_to32_simd<false>(dst, src, w); return;
-    case Widen::RedLow: line_16_to32_simd<true>(dst, src, w); return;
-    case Widen::Table: break;
-    }
     for (int x = 0; x + 4 <= w; x += 4)
         for (int i = 0; i < 4; ++i)
             store32(dst + 4 * (x + i), widen16(load16(src + 2 * (x + i))));
@@ -264,18 +259,42 @@ __attribute__((target("ssse3"))) static void line_16_to24_ssse3(uint8_t *dst, co
         store12(dst + 3 * x, at(x));
 }
 
-static void line_16_to24(uint8_t *dst, const uint8_t *src, int w, const ScreenState *)
+static void line_16_to24_table(uint8_t *dst, const uint8_t *src, int w)
 {
-    if (cpu_has_ssse3()) {
-        switch (widen_kind()) {
-        case Widen::RedHigh: line_16_to24_ssse3<false>(dst, src, w); return;
-        case Widen::RedLow: line_16_to24_ssse3<true>(dst, src, w); return;
-        case Widen::Table: break;
-        }
-    }
     auto px = [&](int x) { return widen16(load16(src + 2 * x)); };
     for (int x = 0; x + 4 <= w; x += 4)
         pack4_24(dst + 3 * x, px(x), px(x + 1), px(x + 2), px(x + 3));
+}
+
+// The table's layout is checked once per frame, not per line: the check
+// reads all 2 KB of it.
+template <void (*Line)(uint8_t *, const uint8_t *, int)>
+static void walk_16(uint8_t *dest, int dest_pitch)
+{
+    walk_lines(dest, dest_pitch, [](uint8_t *dst, const uint8_t *src, int w, const ScreenState *) { Line(dst, src, w); });
+}
+
+static void blit_16_to32(uint8_t *dest, int dest_pitch)
+{
+    if (!__rk_gfx)
+        return;
+    switch (widen_kind()) {
+    case Widen::RedHigh: walk_16<line_16_to32_simd<false>>(dest, dest_pitch); return;
+    case Widen::RedLow: walk_16<line_16_to32_simd<true>>(dest, dest_pitch); return;
+    case Widen::Table: walk_16<line_16_to32_table>(dest, dest_pitch); return;
+    }
+}
+
+static void blit_16_to24(uint8_t *dest, int dest_pitch)
+{
+    if (!__rk_gfx)
+        return;
+    Widen kind = cpu_has_ssse3() ? widen_kind() : Widen::Table;
+    switch (kind) {
+    case Widen::RedHigh: walk_16<line_16_to24_ssse3<false>>(dest, dest_pitch); return;
+    case Widen::RedLow: walk_16<line_16_to24_ssse3<true>>(dest, dest_pitch); return;
+    case Widen::Table: walk_16<line_16_to24_table>(dest, dest_pitch); return;
+    }
 }
 
 // ---- palette sources -----------------------------------------------------
@@ -306,22 +325,19 @@ static void blit_pal_to16(uint8_t *dest, int dest_pitch)
 
 static uint32_t keep(uint32_t e) { return e; }
 
-// Indices are read eight at a time into a register: stores through a byte
-// pointer could alias the source, and this keeps the loads few.
+// Four lookups joined in registers and stored as one 16-byte write: four
+// separate 32-bit stores, or a buffer on the stack read back as a vector
+// (a store-forwarding stall), both cost more than the lookups themselves.
 static void pal_line32(uint8_t *dst, const uint8_t *src, int w, const uint32_t *lut)
 {
-    int x = 0;
-    for (; x + 8 <= w; x += 8) {
-        uint64_t idx;
-        std::memcpy(&idx, src + x, 8);
-        uint32_t v[8];
-        for (int i = 0; i < 8; ++i)
-            v[i] = lut[(idx >> (8 * i)) & 0xFF];
-        std::memcpy(dst + 4 * x, v, sizeof v);
+    for (int x = 0; x + 4 <= w; x += 4) {
+        uint32_t idx = load32(src + x);
+        __m128i a = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(lut[idx & 0xFF])),
+                                       _mm_cvtsi32_si128(static_cast<int>(lut[(idx >> 8) & 0xFF])));
+        __m128i b = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(lut[(idx >> 16) & 0xFF])),
+                                       _mm_cvtsi32_si128(static_cast<int>(lut[idx >> 24])));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 4 * x), _mm_unpacklo_epi64(a, b));
     }
-    for (; x + 4 <= w; x += 4)
-        for (int i = 0; i < 4; ++i)
-            store32(dst + 4 * (x + i), lut[src[x + i]]);
 }
 
 template <uint32_t (*Conv)(uint32_t)>
@@ -364,8 +380,8 @@ void rk_hBlit8to24BGRMMX(uint8_t *dest, int dest_pitch) { blit_pal_to24<swap_rb>
 void rk_hBlit8to32BGRMMX(uint8_t *dest, int dest_pitch) { blit_pal_to32<swap_rb>(dest, dest_pitch); }
 RK_FAST_BLITTER(rk_hBlit16to15RGBMMX, line_16_to16<P16to15RGB>)
 RK_FAST_BLITTER(rk_hBlit16to16RGBMMX, line_16_to16<P16to16RGB>)
-RK_FAST_BLITTER(rk_hBlit16to24MMX, line_16_to24)
-RK_FAST_BLITTER(rk_hBlit16to32MMX, line_16_to32)
+void rk_hBlit16to24MMX(uint8_t *dest, int dest_pitch) { blit_16_to24(dest, dest_pitch); }
+void rk_hBlit16to32MMX(uint8_t *dest, int dest_pitch) { blit_16_to32(dest, dest_pitch); }
 RK_FAST_BLITTER(rk_hBlit32to15RGBMMX, line_32_to16<P32to15RGB>)
 RK_FAST_BLITTER(rk_hBlit32to16RGBMMX, line_32_to16<P32to16RGB>)
 RK_FAST_BLITTER(rk_hBlit32to24RGBMMX, line_32_to24<true>)

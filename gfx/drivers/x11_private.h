@@ -1,6 +1,7 @@
 // State of the X11 driver shared by its window, input and full-screen
 // files. Private to gfx/drivers/x11*.cpp.
 #pragma once
+#include <atomic>
 #include <pthread.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -29,9 +30,11 @@ struct X11Private {
     pthread_mutex_t mutex;
     pthread_cond_t cond;
     pthread_t thread;
-    volatile bool is_running;
+    // Written by the stopping thread and read by the window thread on
+    // every pass, outside the driver lock.
+    std::atomic<bool> is_running;
     bool xlib_inited;
-    bool display_lost;  // the server went away: no more X calls
+    std::atomic<bool> display_lost;  // the server went away: no more X calls
 
     // Input (the focus and click time survive mode changes).
     int has_focus;

@@ -350,9 +350,13 @@ TEST_F(X11Test, SharedMemoryIsPrivateToTheUser)
 {
     boot("320x200x24");
     ASSERT_EQ(open(64, 40, 32), 0);
-    ASSERT_TRUE(rk_x11p.is_shm);
+    rk_GfxLock();
+    bool is_shm = rk_x11p.is_shm;
+    int shmid = rk_x11p.shm_info.shmid;
+    rk_GfxUnlock(1, 0);
+    ASSERT_TRUE(is_shm);
     shmid_ds info{};
-    ASSERT_EQ(shmctl(rk_x11p.shm_info.shmid, IPC_STAT, &info), 0);
+    ASSERT_EQ(shmctl(shmid, IPC_STAT, &info), 0);
     EXPECT_EQ(info.shm_perm.mode & 0777, 0600u);
     // Marked for removal once attached: nothing is left behind if the
     // program dies.
@@ -397,7 +401,9 @@ TEST_F(X11Test, KeysArriveAsCodesStateAndEvents)
     EXPECT_EQ(presses, (std::vector<int>{0x101, 0}));
 
     // Alt+Enter with switching forbidden is just Return.
+    rk_GfxLock();
     rk_x11.flags |= RK_MODE_NO_SWITCH;
+    rk_GfxUnlock(1, 0);
     xdotool("key alt+Return");
     bool got_return = false;
     for (const EventRecord &r : events_for(150))
