@@ -66,13 +66,15 @@ int rk_hX11EnterFullscreen(int *real_h)
     }
     if (st == RRSetConfigFailed)
         return -1;
+    // From here on the desktop has the new size: a grab that fails below
+    // must still lead the leave path to restore it.
+    rk_x11p.current_size = rk_x11p.target_size;
     XWarpPointer(d, None, rk_x11.window, 0, 0, 0, 0, rk_x11.w / 2, rk_x11p.real_h / 2);
     XSync(d, False);
     if (!rk_hX11GrabPointer(10000))
         return -1;
     if (XGrabKeyboard(d, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) != GrabSuccess)
         return -1;
-    rk_x11p.current_size = rk_x11p.target_size;
     *real_h = rk_x11p.real_h;
     return 0;
 }
