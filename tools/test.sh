@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, then the
-# AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Sets up, builds and runs every test: the normal build, the
+# AddressSanitizer + UndefinedBehaviorSanitizer build, and the thread tests
+# under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
@@ -14,3 +15,10 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMALWERK_WERROR=ON -
 cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# The code that crosses threads (driver thread, key buffer, line input) once
+# more under ThreadSanitizer.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMALWERK_WERROR=ON -DMALWERK_TSAN=ON -DMALWERK_TESTS=ON >/dev/null
+cmake --build build-tsan
+TSAN_OPTIONS=halt_on_error=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R 'X11|ProducerConsumer|Keys|Mouse|LineEdit'
