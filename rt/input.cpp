@@ -129,11 +129,13 @@ int rk_FileInputNextToken(char *buffer, int capacity, int is_string)
                 settle = true;
                 break;
             }
-            buffer[len++] = static_cast<char>(c);
             if (len >= capacity) {
+                // A full buffer: the byte that does not fit starts the next token.
+                hUnreadChar(c);
                 settle = true;
                 break;
             }
+            buffer[len++] = static_cast<char>(c);
             c = hReadChar();
         }
     }

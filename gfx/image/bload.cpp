@@ -535,16 +535,33 @@ static int decode_plain(BmpLoad *b)
 // between rows, so pixels a delta or an early end skips are index 0.
 struct RleState {
     long long r;  // rows finished, in file order
-    long long x;  // next pixel of the current row
+    long long x;  // next pixel of the current row; every index written lies before it
 };
 
 static void finish_row(BmpLoad *b, RleState *st)
 {
     emit_row(b, row_y(b, st->r), b->index);
-    if (b->copy_w > 0)
-        std::memset(b->index, 0, static_cast<std::size_t>(b->copy_w));
+    // Only the written part needs clearing: a delta skips up to 255 rows for
+    // four bytes of file, and rows it skips cost nothing this way.
+    const long long written = std::min(st->x, b->copy_w);
+    if (written > 0)
+        std::memset(b->index, 0, static_cast<std::size_t>(written));
     ++st->r;
     st->x = 0;
+}
+
+// Finishes the current row and the `count` - 1 rows after it, which stay
+// index 0. Rows below the copy height (the first ones in file order) are
+// passed over without a step each.
+static void finish_rows(BmpLoad *b, RleState *st, long long count)
+{
+    const long long end = std::min(st->r + count, b->height);
+    if (st->r >= end)
+        return;
+    finish_row(b, st);
+    st->r = std::max(st->r, std::min(end, b->height - b->copy_h));
+    while (st->r < end)
+        finish_row(b, st);
 }
 
 static inline void put_index(BmpLoad *b, RleState *st, uint8_t v)
@@ -572,19 +589,14 @@ static int decode_rle(BmpLoad *b)
             finish_row(b, &st);
             break;
         case 1:  // end of bitmap: the rows left are index 0
-            finish_row(b, &st);
-            // Only rows inside the copy height need converting.
-            st.r = std::max(st.r, b->height - b->copy_h);
-            while (st.r < b->height)
-                finish_row(b, &st);
+            finish_rows(b, &st, b->height);
             return RK_OK;
         case 2: {  // delta: right and up
             uint8_t d[2];
             if (std::fread(d, 1, 2, b->f) != 2)
                 return RK_ERR_CONTENTS;
             const long long x = st.x + d[0];
-            for (int i = 0; i < d[1] && st.r < b->height; ++i)
-                finish_row(b, &st);
+            finish_rows(b, &st, d[1]);
             st.x = x;
             break;
         }

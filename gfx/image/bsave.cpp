@@ -102,12 +102,15 @@ static int save_raw(std::FILE *f, const void *source, uint32_t size, const uint3
 }
 
 // Row size of the bitmap written for `src`; 0 when the source cannot be
-// written as a bitmap (pixel size, or sizes that do not fit its fields).
+// written as a bitmap (pixel size, rows wider than their stride, or sizes
+// that do not fit its fields).
 static uint64_t bitmap_row_bytes(const SaveSource &src)
 {
     if (src.bpp != 1 && src.bpp != 2 && src.bpp != 4)
         return 0;
     if (src.width == 0 || src.width > 0x7FFFFFFF || src.height > 0x7FFFFFFF)
+        return 0;
+    if (src.width * static_cast<uint64_t>(src.bpp) > src.stride)
         return 0;
     const uint64_t row = src.bpp == 1 ? (src.width + 3) & ~uint64_t{3} : (3 * src.width + 3) & ~uint64_t{3};
     const uint64_t offset = src.bpp == 1 ? 1078 : 54;

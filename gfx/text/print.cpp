@@ -1,6 +1,7 @@
 #include "gfx/text/print.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "gfx/core/pixel.h"
@@ -177,14 +178,20 @@ void rk_GfxPrintBufferWstr(const uint32_t *text, int mask)
     rk_GfxPrintBufferWstrEx(text, len, mask);
 }
 
+// A stored position may be anything rk_GfxLocateRaw was given.
+static int one_based(int v)
+{
+    return v < INT_MAX ? v + 1 : INT_MAX;
+}
+
 int rk_GfxGetX()
 {
-    return __rk_gfx ? __rk_gfx->cursor_x + 1 : 0;
+    return __rk_gfx ? one_based(__rk_gfx->cursor_x) : 0;
 }
 
 int rk_GfxGetY()
 {
-    return __rk_gfx ? __rk_gfx->cursor_y + 1 : 0;
+    return __rk_gfx ? one_based(__rk_gfx->cursor_y) : 0;
 }
 
 void rk_GfxGetXY(int *col, int *row)

@@ -389,6 +389,30 @@ TEST_F(Bload, RunLengthFourBitNibblesAlternate)
     rk_GfxImageDestroy(img);
 }
 
+// Deltas through the rows that lie below a small destination: the rows they
+// skip are passed over, and the first row inside it lands where it belongs.
+TEST_F(Bload, RunLengthDeltasThroughRowsOutsideTheDestination)
+{
+    open(64, 48, 32);
+    const Bytes stream = {
+        0, 2, 0, 255, 0, 2, 0, 255,  // 510 rows up, all below the image
+        0, 2, 2, 86,                 // to the image's bottom row, x 2
+        2, 9, 0, 0,                  // 9 9 there
+        6, 5, 0, 0,                  // the row above: 5 in every pixel
+        0, 1,                        // end: the top two rows at index 0
+    };
+    void *img = rk_GfxImageCreate(6, 4, 0x11111111, 0, 0);
+    EXPECT_EQ(load(write("tall8.bmp", make_bmp({.width = 6, .height = 600, .depth = 8, .compression = 1,
+                                                .colors_used = 16, .extra = rle_table(), .pixels = stream})),
+                   img),
+              0);
+    const int want[4][6] = {{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {5, 5, 5, 5, 5, 5}, {0, 0, 9, 9, 0, 0}};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x)
+            EXPECT_EQ(px(img, x, y), rle_color(want[y][x])) << x << "," << y;
+    rk_GfxImageDestroy(img);
+}
+
 TEST_F(Bload, HugeSizesFailWithoutTouchingMemory)
 {
     open(64, 48, 32);

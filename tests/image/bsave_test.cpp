@@ -196,6 +196,13 @@ TEST_F(Bsave, FailuresAreReportedAndLeaveFilesAlone)
     write("keep.bmp", {9, 9});
     EXPECT_EQ(save(path("keep.bmp"), buf.data()), 3);
     EXPECT_EQ(read_file(path("keep.bmp")), (Bytes{9, 9}));
+    // Nor can a header whose rows are wider than its pitch (as a raw file
+    // loaded into plain memory may leave): its pixels lie beyond the buffer.
+    Bytes narrow(32 + 2 * 16, 0);
+    const uint32_t wide_rows[5] = {7, 4, 100, 2, 16};
+    std::memcpy(narrow.data(), wide_rows, sizeof wide_rows);
+    EXPECT_EQ(save(path("keep.bmp"), narrow.data()), 3);
+    EXPECT_EQ(read_file(path("keep.bmp")), (Bytes{9, 9}));
     EXPECT_EQ(save(path("no/such/dir.bmp"), nullptr), 2);
     // Data lost when the file is flushed is a failed write.
     if (std::filesystem::exists("/dev/full")) {

@@ -1,6 +1,9 @@
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <string>
 
+#include "fuzz/lineedit_driver.h"
 #include "gfx/input/keys.h"
 #include "gfx/text/lineinput.h"
 #include "rt/console.h"
@@ -229,4 +232,22 @@ TEST_F(LineEdit, ReadStrWithTheBlockCursor)
     EXPECT_EQ(rk_GfxReadStr(nullptr, 4), nullptr);
     rk_GfxScreen(0, 0, 0, 0, 0);
     EXPECT_EQ(rk_GfxReadStr(buf, sizeof buf), nullptr);
+}
+
+// The fuzz target's corpus: cursor positions far outside the grid, narrow
+// print views, pending wraps and every editing key, on grids down to one cell.
+TEST_F(LineEdit, CorpusInputsKeepTheEditorInsideTheScreen)
+{
+    const auto corpus = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
+                        "fuzz/corpus/lineedit";
+    int files = 0;
+    for (const auto &e : std::filesystem::directory_iterator(corpus)) {
+        std::ifstream f(e.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+        testing::internal::CaptureStdout();  // the beeps
+        EXPECT_TRUE(lineedit_driver::run(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size())) << e.path();
+        testing::internal::GetCapturedStdout();
+        ++files;
+    }
+    EXPECT_GE(files, 5);
 }

@@ -84,6 +84,20 @@ TEST(InputTokens, NumberModeEndsAtBlanks)
     EXPECT_STREQ(buf, "\"5\"");
 }
 
+TEST(InputTokens, BufferWithoutRoomTakesNothing)
+{
+    // Capacity 0: the buffer holds only the terminator.
+    ASSERT_EQ(rk_hInputSetLine("ab,c", 4), 0);
+    auto *one = new char[1];
+    EXPECT_EQ(rk_FileInputNextToken(one, 0, 1), 0);
+    EXPECT_EQ(one[0], '\0');
+    delete[] one;
+    // The byte that did not fit is still there for the next token.
+    char buf[8];
+    EXPECT_EQ(rk_FileInputNextToken(buf, 7, 1), 2);
+    EXPECT_STREQ(buf, "ab");
+}
+
 TEST(InputTokens, ReadAndUnreadBytes)
 {
     ASSERT_EQ(rk_hInputSetLine("\xE9z", 2), 0);

@@ -1,3 +1,4 @@
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -244,6 +245,10 @@ TEST_F(Print, CursorFarOutsideTheGridStillPrintsSafely)
     rk_GfxLocateRaw(3, 255);
     print("w");
     EXPECT_EQ(rk_GfxReadXY(1, 5, 0), 'w');
+    // The 1-based queries of the largest position stored do not overflow.
+    rk_GfxLocateRaw(INT_MAX, INT_MAX);
+    EXPECT_EQ(rk_GfxGetX(), INT_MAX);
+    EXPECT_EQ(rk_GfxGetY(), INT_MAX);
 }
 
 TEST_F(Print, ReadXYReportsColoursByDepth)
