@@ -116,7 +116,6 @@ static void store_pattern_sse2(uint8_t *p, __m128i v, std::size_t n)
 {
     std::size_t head = (32 - (reinterpret_cast<std::uintptr_t>(p) & 31)) & 31;
     if (head % period == 0 && head < n) {
-        std::memcpy(p, &word, 0);
         for (std::size_t i = 0; i < head; i += period)
             std::memcpy(p + i, &word, period);
         p += head;

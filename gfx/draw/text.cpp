@@ -74,7 +74,7 @@ static Written draw_user_font(DrawContext *ctx, const void *font, const uint8_t 
                               int *err)
 {
     ImageGeometry g;
-    bool known = rk_hSourceGeometry(font, ctx->target_bpp, &g);
+    bool known = rk_hReadImageHeader(font, ctx->target_bpp, &g);
     long long rows = g.height - 1LL;
     long long vx = ctx->view_x, vy = ctx->view_y, vr = vx + ctx->view_w, vb = vy + ctx->view_h;
     if (py + rows <= vy || py >= vb)
