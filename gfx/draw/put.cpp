@@ -56,7 +56,8 @@ void rk_GfxPut(void *target, float x, float y, const void *image, int sx1, int s
 
     long long vx = ctx->view_x, vy = ctx->view_y, vr = vx + ctx->view_w, vb = vy + ctx->view_h;
     long long px = dx, py = dy;
-    if (px + w <= vx || px >= vr || py + h <= vy || py >= vb) {
+    // An empty view (one past the screen's edge) shows nothing either.
+    if (vx >= vr || vy >= vb || px + w <= vx || px >= vr || py + h <= vy || py >= vb) {
         rk_ErrorSetNum(RK_OK);
         return;
     }

@@ -227,6 +227,22 @@ TEST_F(Put, CompactSourceHeader)
     EXPECT_EQ(pixel(3, 2), 0x105u);
 }
 
+// A view past the screen's last row is empty: an image reaching into it
+// from above is not put, and no row of the target is touched.
+TEST_F(Put, EmptyViewBelowTheScreenTakesNothing)
+{
+    open(16, 8, 32);
+    void *img = numbered_image(4, 4);
+    rk_GfxView(0, 20, 15, 30, 0, 0, RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2);
+    clear_dirty();
+    rk_ErrorSetNum(1);
+    put(0, -2, img);
+    EXPECT_EQ(rk_ErrorGetNum(), 0);
+    EXPECT_EQ(dirty_rows(), 0);
+    EXPECT_EQ(__rk_gfx->lock_count, 0);
+    rk_GfxImageDestroy(img);
+}
+
 // Images at any address, e.g. read into a byte buffer; a header whose rows
 // do not fit its own pitch is refused rather than read past its buffer.
 TEST_F(Put, SourceHeadersAtOddAddressesAndMalformedOnes)
