@@ -13,12 +13,6 @@ PixelCpyFn rk_hPixelCpy = rk_hPixelCpy4;
 MemCpyFn rk_hMemCpy = std::memcpy;
 MemSetFn rk_hMemSet = std::memset;
 
-bool rk_hCpuHasSSE2()
-{
-    static const bool has = __builtin_cpu_supports("sse2");
-    return has;
-}
-
 bool rk_hCpuHasAVX2()
 {
     static const bool has = __builtin_cpu_supports("avx2");
