@@ -118,10 +118,12 @@ void rk_GfxPalette(int index, int color, int green, int blue)
             s->palette[i] = default_color(i);
             if (i < (1 << s->depth)) {
                 uint32_t shown = s->palette[i];
-                if (assoc) {
-                    s->color_association[i] = assoc[i];
+                if (assoc)
                     shown = default_color(assoc[i]);
-                }
+                // Without a table of its own, attribute i shows colour i;
+                // the palette ports rely on that to find the attributes.
+                if (i < 16)
+                    s->color_association[i] = static_cast<uint8_t>(assoc ? assoc[i] : i);
                 s->device_palette[i] = shown;
                 send_entry(i, shown);
             }

@@ -13,12 +13,6 @@ PixelCpyFn rk_hPixelCpy = rk_hPixelCpy4;
 MemCpyFn rk_hMemCpy = std::memcpy;
 MemSetFn rk_hMemSet = std::memset;
 
-bool rk_hCpuHasSSE2()
-{
-    static const bool has = __builtin_cpu_supports("sse2");
-    return has;
-}
-
 bool rk_hCpuHasAVX2()
 {
     static const bool has = __builtin_cpu_supports("avx2");
@@ -116,7 +110,6 @@ static void store_pattern_sse2(uint8_t *p, __m128i v, std::size_t n)
 {
     std::size_t head = (32 - (reinterpret_cast<std::uintptr_t>(p) & 31)) & 31;
     if (head % period == 0 && head < n) {
-        std::memcpy(p, &word, 0);
         for (std::size_t i = 0; i < head; i += period)
             std::memcpy(p + i, &word, period);
         p += head;

@@ -49,6 +49,6 @@ void rk_hPutPixelAlpha4MMX(DrawContext *ctx, int x, int y, uint32_t c);
 void rk_hPixelSetAlpha4(void *dst, uint32_t c, std::size_t count);
 void rk_hPixelSetAlpha4MMX(void *dst, uint32_t c, std::size_t count);
 
-// Processor features of the fast routines (checked once at run time).
-bool rk_hCpuHasSSE2();
+// Whether the processor has AVX2 (checked once at run time); SSE2 is part
+// of every x86-64 processor.
 bool rk_hCpuHasAVX2();

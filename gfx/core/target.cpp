@@ -1,5 +1,6 @@
 #include "gfx/core/target.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cpuid.h>
 #include <cstdlib>
@@ -24,29 +25,51 @@ static int clamp_int(long long v)
     return static_cast<int>(v);
 }
 
-bool rk_hImageGeometry(const void *image, ImageGeometry *g)
+bool rk_hReadImageHeader(const void *image, int compact_bpp, ImageGeometry *g)
 {
+    // Headers are copied out: an image may start at any address.
     auto *b = static_cast<const uint8_t *>(image);
     uint32_t type;
     std::memcpy(&type, b, 4);
+    uint32_t width, height, pitch;
     if (type == RK_IMAGE_TYPE) {
-        const auto *h = static_cast<const ImageHeader *>(image);
-        g->bpp = static_cast<int>(h->bpp);
-        g->width = static_cast<int>(h->width);
-        g->height = static_cast<int>(h->height);
-        g->pitch = static_cast<int>(h->pitch);
+        ImageHeader h;
+        std::memcpy(&h, b, sizeof h);
+        g->bpp = static_cast<int>(std::min<uint32_t>(h.bpp, 0x7FFFFFFF));
+        width = h.width;
+        height = h.height;
+        pitch = h.pitch;
         g->pixels = const_cast<uint8_t *>(b) + sizeof(ImageHeader);
         g->compact = false;
-        return true;
+    } else {
+        g->bpp = b[0] & 7 ? b[0] & 7 : compact_bpp;
+        width = static_cast<uint32_t>((b[0] >> 3) | (b[1] << 5));
+        height = static_cast<uint32_t>(b[2] | (b[3] << 8));
+        pitch = width * static_cast<uint32_t>(g->bpp);
+        g->pixels = const_cast<uint8_t *>(b) + 4;
+        g->compact = true;
     }
-    if (!__rk_gfx)
+    g->width = static_cast<int>(std::min<uint32_t>(width, 0x7FFFFFFF));
+    g->height = static_cast<int>(std::min<uint32_t>(height, 0x7FFFFFFF));
+    g->pitch = static_cast<int>(std::min<uint32_t>(pitch, 0x7FFFFFFF));
+    return (g->bpp == 1 || g->bpp == 2 || g->bpp == 4) && std::max({width, height, pitch}) <= 0x7FFFFFFF &&
+           static_cast<uint64_t>(width) * static_cast<uint32_t>(g->bpp) <= pitch;
+}
+
+bool rk_hImageGeometry(const void *image, ImageGeometry *g)
+{
+    ScreenState *s = __rk_gfx;
+    int screen_bpp = s ? s->bpp : 0;
+    if (!rk_hReadImageHeader(image, screen_bpp, g))
         return false;
-    g->bpp = __rk_gfx->bpp;
-    g->width = (b[0] >> 3) | (b[1] << 5);
-    g->height = b[2] | (b[3] << 8);
-    g->pitch = g->width * g->bpp;
-    g->pixels = const_cast<uint8_t *>(b) + 4;
-    g->compact = true;
+    if (g->compact) {
+        // Rows of the screen's pixel size fit only a buffer made for pixels
+        // at least as large.
+        if (!s || g->bpp < screen_bpp)
+            return false;
+        g->bpp = screen_bpp;
+        g->pitch = g->width * screen_bpp;
+    }
     return true;
 }
 
@@ -321,8 +344,13 @@ void *gfx_imagecreate(int width, int height, uint32_t color, int depth, uint32_t
         img[3] = static_cast<uint8_t>(height >> 8);
     }
     rk_hPrepareTarget(ctx, img);
+    // A compact image is drawn with the screen's pixel size when its own is
+    // at least as large, and is no target otherwise: it is filled in the
+    // size it is drawn with, or in its own.
+    int fill_bpp = current ? bpp : std::min(bpp, s->bpp);
+    rk_hSetupFuncs(fill_bpp);
+    rk_hPixelSetSolid(img + header, color, pixel_bytes / static_cast<std::size_t>(fill_bpp));
     rk_hSetPixelTransfer(ctx, 0xFF000000u);
-    ctx->pixel_set(img + header, color, pixel_bytes / static_cast<std::size_t>(ctx->target_bpp));
     return img;
 }
 

@@ -63,8 +63,14 @@ struct ImageGeometry {
     uint8_t *pixels;
     bool compact;
 };
-// Fills `g` for `image`; compact images take the open screen's bytes per
-// pixel (false when a compact image is read with no screen open).
+// Reads either header form at any address into `g`; a compact header's
+// pixel size of 0 stands for `compact_bpp`. False when the header describes
+// no drawable image: pixel sizes other than 1, 2 and 4, sizes beyond the
+// 32-bit range, or rows longer than the pitch (`g` is filled all the same).
+bool rk_hReadImageHeader(const void *image, int compact_bpp, ImageGeometry *g);
+// The geometry of `image` as a draw target: compact images take the open
+// screen's pixel size, so they must have been made for pixels at least as
+// large (false otherwise, or with no screen open).
 bool rk_hImageGeometry(const void *image, ImageGeometry *g);
 
 DrawContext *rk_hGetContext();

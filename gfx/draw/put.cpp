@@ -7,32 +7,6 @@
 #include "gfx/draw/blend.h"
 #include "rt/rt.h"
 
-bool rk_hSourceGeometry(const void *image, int target_bpp, ImageGeometry *g)
-{
-    auto *b = static_cast<const uint8_t *>(image);
-    uint32_t type;
-    std::memcpy(&type, b, 4);
-    if (type == RK_IMAGE_TYPE) {
-        const auto *h = static_cast<const ImageHeader *>(image);
-        g->bpp = static_cast<int>(h->bpp);
-        g->width = static_cast<int>(std::min<uint32_t>(h->width, 0x7FFFFFFF));
-        g->height = static_cast<int>(std::min<uint32_t>(h->height, 0x7FFFFFFF));
-        g->pitch = static_cast<int>(std::min<uint32_t>(h->pitch, 0x7FFFFFFF));
-        g->pixels = const_cast<uint8_t *>(b) + sizeof(ImageHeader);
-        g->compact = false;
-    } else {
-        g->bpp = b[0] & 7;
-        if (g->bpp == 0)
-            g->bpp = target_bpp;
-        g->width = (b[0] >> 3) | (b[1] << 5);
-        g->height = b[2] | (b[3] << 8);
-        g->pitch = g->width * g->bpp;
-        g->pixels = const_cast<uint8_t *>(b) + 4;
-        g->compact = true;
-    }
-    return g->bpp == 1 || g->bpp == 2 || g->bpp == 4;
-}
-
 void rk_GfxPut(void *target, float x, float y, const void *image, int sx1, int sy1, int sx2, int sy2, int coord_mode,
                int mode, BlenderFn blender, uint32_t alpha, intptr_t user_function, void *user_parameter)
 {
@@ -55,7 +29,7 @@ void rk_GfxPut(void *target, float x, float y, const void *image, int sx1, int s
     rk_hTranslateCoord(ctx, x, y, &dx, &dy);
 
     ImageGeometry g;
-    bool known = rk_hSourceGeometry(image, ctx->target_bpp, &g);
+    bool known = rk_hReadImageHeader(image, ctx->target_bpp, &g);
     if (known && g.bpp == 1 && ctx->target_bpp == 4 && mode == RK_PUT_ALPHA)
         blender = rk_hPutAlphaMask;
     else if (!known || g.bpp != ctx->target_bpp || !blender) {
@@ -82,7 +56,8 @@ void rk_GfxPut(void *target, float x, float y, const void *image, int sx1, int s
 
     long long vx = ctx->view_x, vy = ctx->view_y, vr = vx + ctx->view_w, vb = vy + ctx->view_h;
     long long px = dx, py = dy;
-    if (px + w <= vx || px >= vr || py + h <= vy || py >= vb) {
+    // An empty view (one past the screen's edge) shows nothing either.
+    if (vx >= vr || vy >= vb || px + w <= vx || px >= vr || py + h <= vy || py >= vb) {
         rk_ErrorSetNum(RK_OK);
         return;
     }

@@ -24,10 +24,6 @@ inline constexpr int RK_PUT_ALPHA = 6;  // put mode that turns 8-bit images into
 void rk_GfxPut(void *target, float x, float y, const void *image, int sx1, int sy1, int sx2, int sy2, int coord_mode,
                int mode, BlenderFn blender, uint32_t alpha, intptr_t user_function, void *user_parameter);
 
-// Geometry of an image as a source of puts and fonts: a compact header with
-// a zero pixel size takes `target_bpp`. False for sizes other than 1, 2, 4.
-bool rk_hSourceGeometry(const void *image, int target_bpp, ImageGeometry *g);
-
 // Skips source pixels of the mask colour (0, 0xF81F, or 0x??FF00FF whatever
 // its alpha); 32-bit pixels are written with a zero alpha byte. Uses the
 // current target's pixel size.

@@ -28,7 +28,7 @@ static Written draw_builtin(DrawContext *ctx, const FontDesc *font, const uint8_
     const long long w = font->w;
     const int row_bytes = (font->w + 7) / 8;
     long long vx = ctx->view_x, vy = ctx->view_y, vr = vx + ctx->view_w, vb = vy + ctx->view_h;
-    if (px + len * w <= vx || px >= vr || py + font->h <= vy || py >= vb)
+    if (vx >= vr || vy >= vb || px + len * w <= vx || px >= vr || py + font->h <= vy || py >= vb)
         return {};
 
     long long rows = font->h;
@@ -74,10 +74,10 @@ static Written draw_user_font(DrawContext *ctx, const void *font, const uint8_t 
                               int *err)
 {
     ImageGeometry g;
-    bool known = rk_hSourceGeometry(font, ctx->target_bpp, &g);
+    bool known = rk_hReadImageHeader(font, ctx->target_bpp, &g);
     long long rows = g.height - 1LL;
     long long vx = ctx->view_x, vy = ctx->view_y, vr = vx + ctx->view_w, vb = vy + ctx->view_h;
-    if (py + rows <= vy || py >= vb)
+    if (vx >= vr || vy >= vb || py + rows <= vy || py >= vb)
         return {};
     const uint8_t *header = g.pixels;
     if (!known || g.pitch < 4 || g.bpp != ctx->target_bpp || rows < 1 || header[0] != 0 || !blender) {

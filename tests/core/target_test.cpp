@@ -4,6 +4,7 @@
 
 #include "gfx/core/pixel.h"
 #include "gfx/core/target.h"
+#include "gfx/draw/line.h"
 #include "support/screen_fixture.h"
 
 using Targets = NullScreen;
@@ -111,6 +112,38 @@ TEST_F(Targets, CompactImagesTakeTheScreenPixelSize)
     EXPECT_EQ(img[4 + 2 * 300 + 299], 0x77);
     rk_GfxImageDestroy(img);
     rk_GfxImageDestroy(wide);
+}
+
+// Rows of a compact image are drawn with the screen's pixel size. An image
+// made with fewer bytes per pixel has no room for such rows, and one whose
+// header claims impossible geometry has no room for what it claims: neither
+// is drawn into.
+TEST_F(Targets, ImagesTooSmallForTheirRowsAreNotDrawnInto)
+{
+    open(64, 64, 32);
+    auto *narrow = static_cast<uint8_t *>(gfx_imagecreate(8, 8, 0x11, 8, 0, false));
+    ASSERT_NE(narrow, nullptr);
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(narrow[4 + i], 0x11) << i;
+    rk_GfxLine(narrow, 0, 0, 7, 7, 0x22, RK_LINE_FILLED_BOX, 0xFFFF, 0);
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(narrow[4 + i], 0x11) << i;
+    ImageGeometry g;
+    EXPECT_FALSE(rk_hImageGeometry(narrow, &g));
+    rk_GfxImageDestroy(narrow);
+
+    // 32-byte headers: a pixel size of 3, and rows longer than the pitch.
+    alignas(16) uint8_t buffer[32 + 4 * 16] = {};
+    const uint32_t bad[][5] = {{7, 3, 4, 4, 16}, {7, 4, 16, 4, 16}, {7, 4, 4, 0x80000000u, 16}};
+    for (const auto &fields : bad) {
+        std::memset(buffer, 0, sizeof buffer);
+        std::memcpy(buffer, fields, sizeof fields);
+        EXPECT_FALSE(rk_hImageGeometry(buffer, &g)) << fields[1] << " " << fields[2];
+        rk_GfxLine(buffer, 0, 0, 15, 3, 0xFFFFFFFF, RK_LINE_FILLED_BOX, 0xFFFF, 0);
+        for (std::size_t i = 32; i < sizeof buffer; ++i)
+            ASSERT_EQ(buffer[i], 0) << i;
+    }
+    rk_hPrepareTarget(rk_hGetContext(), nullptr);
 }
 
 TEST_F(Targets, DestroyedTargetIsForgotten)
@@ -273,6 +306,15 @@ TEST_F(Targets, PalettePortSequence)
     rk_GfxOut(0x3C9, 20);
     rk_GfxOut(0x3C9, 30);
     EXPECT_EQ(__rk_gfx->device_palette[4], (30u << 18) | (20u << 10) | (10u << 2));
+
+    // Modes without an association table show attribute i in colour i.
+    ASSERT_EQ(rk_GfxScreen(11, 0, 0, 0, 0), 0);
+    rk_GfxOut(0x3C8, 1);
+    rk_GfxOut(0x3C9, 63);
+    rk_GfxOut(0x3C9, 63);
+    rk_GfxOut(0x3C9, 0);
+    EXPECT_EQ(__rk_gfx->device_palette[1], 0x00FCFCu);
+    EXPECT_EQ(__rk_gfx->device_palette[0], 0u);
 
     open(16, 16, 32);
     EXPECT_EQ(rk_GfxOut(0x3C8, 1), -1);

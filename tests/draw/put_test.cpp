@@ -227,6 +227,45 @@ TEST_F(Put, CompactSourceHeader)
     EXPECT_EQ(pixel(3, 2), 0x105u);
 }
 
+// A view past the screen's last row is empty: an image reaching into it
+// from above is not put, and no row of the target is touched.
+TEST_F(Put, EmptyViewBelowTheScreenTakesNothing)
+{
+    open(16, 8, 32);
+    void *img = numbered_image(4, 4);
+    rk_GfxView(0, 20, 15, 30, 0, 0, RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2);
+    clear_dirty();
+    rk_ErrorSetNum(1);
+    put(0, -2, img);
+    EXPECT_EQ(rk_ErrorGetNum(), 0);
+    EXPECT_EQ(dirty_rows(), 0);
+    EXPECT_EQ(__rk_gfx->lock_count, 0);
+    rk_GfxImageDestroy(img);
+}
+
+// Images at any address, e.g. read into a byte buffer; a header whose rows
+// do not fit its own pitch is refused rather than read past its buffer.
+TEST_F(Put, SourceHeadersAtOddAddressesAndMalformedOnes)
+{
+    open(16, 8, 32);
+    alignas(16) uint8_t buffer[1 + 32 + 2 * 8] = {};
+    uint8_t *img = buffer + 1;
+    const uint32_t fields[5] = {7, 4, 2, 2, 8};
+    std::memcpy(img, fields, sizeof fields);
+    const uint32_t pixels[4] = {0x010203, 0x040506, 0x070809, 0x0A0B0C};
+    std::memcpy(img + 32, pixels, sizeof pixels);
+    put(3, 4, img);
+    EXPECT_EQ(rk_ErrorGetNum(), 0);
+    EXPECT_EQ(pixel(4, 4), 0x040506u);
+    EXPECT_EQ(pixel(3, 5), 0x070809u);
+
+    const uint32_t short_pitch[5] = {7, 4, 2, 2, 4};
+    std::memcpy(img, short_pitch, sizeof short_pitch);
+    put(8, 0, img);
+    EXPECT_EQ(rk_ErrorGetNum(), 1);
+    EXPECT_EQ(pixel(9, 0), 0xFF000000u);
+}
+
 // Random rows with plenty of mask pixels, at odd offsets and pitches.
 template <typename Fn> static void compare_variants(int src_bpp, int dst_bpp, Fn plain, Fn fast)
 {

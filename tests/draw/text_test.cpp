@@ -137,6 +137,26 @@ TEST_F(Text, UserFontGlyphsGoThroughTheBlender)
     rk_GfxImageDestroy(font);
 }
 
+// A view that lies past the screen's last row is empty: text reaching into
+// it from above draws nothing, and no row of the target is touched.
+TEST_F(Text, EmptyViewBelowTheScreenDrawsNothing)
+{
+    open(32, 8, 32);
+    void *font = abc_font(4);
+    rk_GfxView(0, 20, 31, 30, 0, 0, RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2);
+    clear_dirty();
+    EXPECT_EQ(rk_GfxDrawString(nullptr, 0, -2, 0, rk_StrAllocTempDesc("ABC"), 0, font, 0,
+                               rk_hPutTrans, 0, nullptr),
+              0);
+    EXPECT_EQ(draw(0, -2, "ABC"), 0);
+    for (int y = 0; y < 8; ++y) {
+        EXPECT_EQ(__rk_gfx->dirty[y], 0) << y;
+        for (int x = 0; x < 32; ++x)
+            ASSERT_EQ(pixel(x, y), BLACK) << x << "," << y;
+    }
+    rk_GfxImageDestroy(font);
+}
+
 TEST_F(Text, MalformedUserFontsAreRefused)
 {
     open(64, 16, 32);
