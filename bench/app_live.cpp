@@ -59,21 +59,7 @@ struct Program {
             fs::remove_all(dir, ec);
     }
 
-    Window find_window()
-    {
-        Window root, parent, *children = nullptr, found = 0;
-        unsigned count = 0;
-        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count);
-        for (unsigned k = 0; k < count; ++k) {
-            XWindowAttributes a;
-            if (XGetWindowAttributes(dpy, children[k], &a) && a.map_state == IsViewable && a.width == 800 &&
-                a.height == 600)
-                found = children[k];
-        }
-        if (children)
-            XFree(children);
-        return found;
-    }
+    Window find_window() { return find_toplevel(dpy, 800, 600); }
 
     // Pixels of one window row, 0xRRGGBB.
     std::vector<uint32_t> row(int x, int y, int w)

@@ -16,6 +16,7 @@
 #include "gfx/core/screen.h"
 #include "gfx/drivers/blit.h"
 #include "gfx/drivers/driver.h"
+#include "samples.h"
 
 #ifdef HAVE_SDL2
 #include <SDL2/SDL.h>
@@ -25,22 +26,6 @@ namespace {
 
 constexpr int W = 800, H = 600;
 
-struct Samples {
-    std::vector<double> us;
-    template <typename F>
-    void time(F &&f)
-    {
-        auto t0 = std::chrono::steady_clock::now();
-        f();
-        benchmark::ClobberMemory();
-        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
-    }
-    double median()
-    {
-        std::nth_element(us.begin(), us.begin() + us.size() / 2, us.end());
-        return us[us.size() / 2];
-    }
-};
 
 // A Null screen of `depth` with random pixels and palette, all lines dirty.
 void open_screen(int depth)

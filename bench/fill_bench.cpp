@@ -15,6 +15,7 @@
 #include "gfx/draw/clear.h"
 #include "gfx/draw/paint.h"
 #include "gfx/drivers/driver.h"
+#include "samples.h"
 
 #ifdef HAVE_PIXMAN_1
 #include <pixman.h>
@@ -27,23 +28,6 @@ namespace {
 
 constexpr uint32_t WHITE = 0xFFFFFFFF, BLACK = 0xFF000000, RED = 0xFFFF0000;
 
-// Per-contender samples in microseconds.
-struct Samples {
-    std::vector<double> us;
-    template <typename F>
-    void time(F &&f)
-    {
-        auto t0 = std::chrono::steady_clock::now();
-        f();
-        benchmark::ClobberMemory();
-        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
-    }
-    double median()
-    {
-        std::nth_element(us.begin(), us.begin() + us.size() / 2, us.end());
-        return us[us.size() / 2];
-    }
-};
 
 void open_screen()
 {

@@ -111,21 +111,7 @@ protected:
         move(600, 560);
     }
 
-    Window find_window()
-    {
-        Window root, parent, *children = nullptr, found = 0;
-        unsigned count = 0;
-        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count);
-        for (unsigned k = 0; k < count; ++k) {
-            XWindowAttributes a;
-            if (XGetWindowAttributes(dpy, children[k], &a) && a.map_state == IsViewable && a.width == 800 &&
-                a.height == 600)
-                found = children[k];
-        }
-        if (children)
-            XFree(children);
-        return found;
-    }
+    Window find_window() { return find_toplevel(dpy, 800, 600); }
 
     // A pixel of the window as the server shows it, 0xRRGGBB.
     uint32_t at(int x, int y)

@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <X11/Xlib.h>
+
 class Xvfb {
 public:
     Xvfb() = default;
@@ -79,3 +81,19 @@ private:
     pid_t pid_ = -1;
     int number_ = -1;
 };
+
+// The viewable top-level window of w x h pixels on `dpy` (0 when none).
+inline Window find_toplevel(Display *dpy, int w, int h)
+{
+    Window root, parent, *children = nullptr, found = 0;
+    unsigned count = 0;
+    XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count);
+    for (unsigned k = 0; k < count; ++k) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(dpy, children[k], &a) && a.map_state == IsViewable && a.width == w && a.height == h)
+            found = children[k];
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
