@@ -5,15 +5,16 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libgtest-dev libbenchmark-dev python3
-  libx11-dev libxext-dev libxrandr-dev libxpm-dev libncurses-dev
-  xvfb xdotool x11-utils x11-xserver-utils
-  imagemagick  # tools/make_image_testdata.py: the bitmap test files
+  build-essential cmake ninja-build pkg-config
+  clang libclang-rt-14-dev     # the fuzz targets
+  libgtest-dev python3         # tests (python3: the built-in data's encoder)
+  libx11-dev libxext-dev libxrandr-dev libxpm-dev
+  xvfb xdotool                 # X11 and end-to-end tests on a private server
+  imagemagick                  # tools/make_image_testdata.py, tools/screenshot.sh
 )
 # Benchmark peers: measured against only, never linked into the runtime.
 if [ "${1:-}" = --bench ]; then
-  packages+=(libsdl2-dev libpixman-1-dev libopencv-dev libstb-dev libxtst-dev)
+  packages+=(libbenchmark-dev libsdl2-dev libpixman-1-dev libopencv-dev libstb-dev libxtst-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do
