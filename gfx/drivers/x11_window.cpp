@@ -3,9 +3,11 @@
 // shared memory, the shaped window, and the window operations of the table.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <poll.h>
 #include <unistd.h>
 
 #include <X11/Xatom.h>
@@ -100,14 +102,24 @@ static bool x_alive()
     return rk_x11.display && !rk_x11p.display_lost;
 }
 
+// Waits for a structure event of `type` on `win`, at most two seconds: a
+// window manager may never map a window, and opening must not hang on it
+// (drawing into a window that is not shown yet is harmless).
 static void wait_for(Window win, int type)
 {
-    XEvent e;
-    do {
-        XMaskEvent(rk_x11.display, StructureNotifyMask, &e);
-        if (rk_x11p.display_lost)
+    Display *d = rk_x11.display;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        XEvent e;
+        while (XCheckMaskEvent(d, StructureNotifyMask, &e))
+            if (e.type == type && e.xany.window == win)
+                return;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (rk_x11p.display_lost || left.count() <= 0)
             return;
-    } while (e.type != type || e.xany.window != win);
+        pollfd p{ConnectionNumber(d), POLLIN, 0};
+        poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 50)));
+    }
 }
 
 static void WaitMapped(Window win) { wait_for(win, MapNotify); }

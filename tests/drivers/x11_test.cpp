@@ -638,6 +638,22 @@ TEST_F(X11Test, ClosingAfterTheServerWentAwayReturns)
     EXPECT_EQ(__rk_gfx, nullptr);
 }
 
+// A window manager that never maps the window (here: a client that takes
+// the redirection of the root window and ignores every map request) must
+// not keep the screen from opening.
+TEST_F(X11Test, WindowNeverMappedByTheManagerDoesNotHang)
+{
+    boot("320x200x24");
+    XSelectInput(peer, DefaultRootWindow(peer), SubstructureRedirectMask);
+    XSync(peer, False);
+    auto done = std::async(std::launch::async, [] { return open(64, 40, 32); });
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(8)), std::future_status::ready) << "opening hung";
+    EXPECT_EQ(done.get(), 0);
+    fill_random(3);
+    rk_GfxScreen(0, 0, 0, 0, 0);
+    EXPECT_EQ(__rk_gfx, nullptr);
+}
+
 TEST_F(X11Test, NoDisplayFailsCleanly)
 {
     unsetenv("DISPLAY");
