@@ -144,20 +144,25 @@ static void on_key_release(XEvent *e)
     post(2, s, k);
 }
 
+// The runtime's button bit of an X button (1 left, 2 right, 4 middle); 0
+// for the wheel and the buttons beyond it.
+static int button_bit(unsigned button)
+{
+    static constexpr int bits[4] = {0, 1, 4, 2};
+    return button < 4 ? bits[button] : 0;
+}
+
 static void on_button_press(XEvent *e)
 {
-    int bit;
-    switch (e->xbutton.button) {
-    case 1: bit = 1; break;
-    case 2: bit = 4; break;
-    case 3: bit = 2; break;
-    case 4:
-    case 5:
-        rk_x11p.mouse_wheel += e->xbutton.button == 4 ? 1 : -1;
+    unsigned button = e->xbutton.button;
+    if (button == 4 || button == 5) {
+        rk_x11p.mouse_wheel += button == 4 ? 1 : -1;
         post(8, rk_x11p.mouse_wheel);
         return;
-    default: return;
     }
+    int bit = button_bit(button);
+    if (!bit)
+        return;
     rk_x11p.mouse_buttons |= bit;
     unsigned long t = e->xbutton.time;
     bool dbl = static_cast<uint32_t>(t - rk_x11p.last_click_time) < 250;
@@ -167,13 +172,9 @@ static void on_button_press(XEvent *e)
 
 static void on_button_release(XEvent *e)
 {
-    int bit;
-    switch (e->xbutton.button) {
-    case 1: bit = 1; break;
-    case 2: bit = 4; break;
-    case 3: bit = 2; break;
-    default: return;
-    }
+    int bit = button_bit(e->xbutton.button);
+    if (!bit)
+        return;
     rk_x11p.mouse_buttons &= ~bit;
     post(6, bit);
 }
