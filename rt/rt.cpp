@@ -5,10 +5,12 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "rt/term.h"
+
 RkContext __rk_ctx;
 
 static thread_local int error_num;
-static int rk_is_inicnt;
+int __rk_is_inicnt;
 
 int rk_ErrorSetNum(int err)
 {
@@ -46,16 +48,18 @@ void rk_TlsFreeCtxTb()
 
 void rk_hRtInit()
 {
-    if (++rk_is_inicnt != 1)
+    if (++__rk_is_inicnt != 1)
         return;
     std::memset(&__rk_ctx, 0, sizeof __rk_ctx);
+    rk_hInit();
 }
 
 void rk_hRtExit()
 {
-    if (rk_is_inicnt <= 0 || --rk_is_inicnt != 0)
+    if (__rk_is_inicnt <= 0 || --__rk_is_inicnt != 0)
         return;
     std::fflush(nullptr);
+    rk_hEnd(0);
 }
 
 void rk_Init(int argc, char **argv, int option)
@@ -91,12 +95,15 @@ char *rk_hGetExeName(char *buf, int size)
     return slash ? slash + 1 : buf;
 }
 
-// The static constructor and destructor: the runtime starts before main and
-// shuts down after the exit procedures registered by the program's modules.
-namespace {
-struct RuntimeLifetime {
-    RuntimeLifetime() { rk_hRtInit(); }
-    ~RuntimeLifetime() { rk_hRtExit(); }
-};
-}  // namespace
-[[gnu::init_priority(101)]] static RuntimeLifetime runtime_lifetime;
+// The static constructor and destructor. The destructor runs after the exit
+// procedures the program's modules registered (the graphics layer's among
+// them), so the terminal is restored after the screen has closed.
+[[gnu::constructor(101), gnu::used]] static void rk_hDoInit()
+{
+    rk_hRtInit();
+}
+
+[[gnu::destructor(101), gnu::used]] static void rk_hDoExit()
+{
+    rk_hRtExit();
+}

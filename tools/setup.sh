@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev     # the fuzz targets
   libgtest-dev python3         # tests (python3: the built-in data's encoder)
   libx11-dev libxext-dev libxrandr-dev libxpm-dev
+  libncurses-dev               # the terminal capability database (libtinfo)
   xvfb xdotool                 # X11 and end-to-end tests on a private server
   imagemagick                  # tools/make_image_testdata.py, tools/screenshot.sh
 )
