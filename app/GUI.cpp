@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "app/Malwerk.h"
 #include "gfx/core/target.h"
@@ -55,6 +56,35 @@ static void ZEICHNE(void *gfx, int TEXTZ, uint32_t fill, const char *TEXT, const
         TRANSPUT(gfx, 1, 1, IMG2);
 }
 
+// The directory of the running executable, with a trailing slash; empty when
+// it cannot be read.
+static const std::string &PROGRAMMORDNER()
+{
+    static const std::string ordner = [] {
+        char pfad[4096];
+        ssize_t n = readlink("/proc/self/exe", pfad, sizeof pfad - 1);
+        if (n <= 0)
+            return std::string();
+        std::string s(pfad, static_cast<size_t>(n));
+        return s.substr(0, s.rfind('/') + 1);
+    }();
+    return ordner;
+}
+
+// Where an icon named "gfx/N.bmp" is read from: the current directory first
+// (a source tree or an unpacked archive), then the data directory of the
+// installation the executable belongs to, then the executable's directory.
+// When none has it the name stays as given and the button shows no icon.
+static std::string ICONDATEI(const char *IMG)
+{
+    if (access(IMG, R_OK) == 0 || PROGRAMMORDNER().empty())
+        return IMG;
+    for (const std::string &pfad : {PROGRAMMORDNER() + MALWERK_DATA_FROM_BIN + "/" + IMG, PROGRAMMORDNER() + IMG})
+        if (access(pfad.c_str(), R_OK) == 0)
+            return pfad;
+    return IMG;
+}
+
 void BUTTON(int ANFANGX, int ANFANGY, const char *TEXT, int NUM, uint32_t FARBEB, const char *IMG)
 {
     int TEXTZ = 10 * static_cast<int>(std::strlen(TEXT));
@@ -62,7 +92,7 @@ void BUTTON(int ANFANGX, int ANFANGY, const char *TEXT, int NUM, uint32_t FARBEB
     void *BUTTONGFX2 = rk_GfxImageCreate(TEXTZ + 1, 20, 0, 0, RK_FLAG_NO_COLOR);
     void *IMG2 = rk_GfxImageCreate(20, 22, 0, 0, RK_FLAG_NO_COLOR);
     if (IMG2 && *IMG)
-        rk_GfxBload(rk_StrAllocTempDesc(IMG), IMG2, nullptr);
+        rk_GfxBload(rk_StrAllocTempDesc(ICONDATEI(IMG).c_str()), IMG2, nullptr);
     if (BUTTONGFX && BUTTONGFX2) {
         ZEICHNE(BUTTONGFX, TEXTZ, FARBEB, TEXT, IMG2);
         ZEICHNE(BUTTONGFX2, TEXTZ, PRESSED, TEXT, IMG2);

@@ -5,6 +5,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -18,9 +19,11 @@
 #include <vector>
 
 #include "gfx/core/screen.h"
+#include "gfx/core/target.h"
 #include "gfx/draw/line.h"
 #include "gfx/draw/text.h"
 #include "gfx/drivers/driver.h"
+#include "gfx/image/bload.h"
 #include "rt/str.h"
 #include "support/xvfb.h"
 
@@ -80,12 +83,12 @@ protected:
             fs::copy_file(fs::path(src) / "gfx" / (std::to_string(i) + ".bmp"), dir / "gfx" / (std::to_string(i) + ".bmp"));
     }
 
-    // Starts the program and waits for its 800x600 window.
-    void start(bool icons = true)
+    // Starts the program (the one built here unless `exe` names another)
+    // and waits for its 800x600 window.
+    void start(bool icons = true, std::string exe = build_dir() + "/malwerk")
     {
         if (icons)
             copy_icons();
-        std::string exe = build_dir() + "/malwerk";
         pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
@@ -457,6 +460,101 @@ TEST_F(PaintProgram, MemoryStaysFlatOverTwoThousandFrames)
     long after = resident_kib(pid);
     EXPECT_LT(after - before, 1024) << before << " KiB before, " << after << " KiB after";
     EXPECT_TRUE(running());
+}
+
+// The tool buttons in drawing order: where each lies and the number of the
+// icon file it shows.
+struct ToolButton {
+    int x, y, icon;
+};
+constexpr ToolButton TOOL_BUTTONS[] = {{5, 300, 1}, {28, 300, 2}, {51, 300, 3}, {5, 321, 4},
+                                       {28, 321, 5}, {51, 321, 6}, {5, 342, 6}};
+
+// The pixels of `file` that the button at (x, y) shows, with their window
+// positions: the icon is put one pixel in from the corner, its transparent
+// pixels skipped and its last rows cut off at the button's bottom edge.
+std::vector<std::array<uint32_t, 3>> icon_pixels(const fs::path &file, int x, int y)
+{
+    __rk_gfx_driver_name = "null";
+    EXPECT_EQ(rk_GfxScreenRes(800, 600, 32, 0, 0, 0), 0);
+    void *img = rk_GfxImageCreate(20, 22, 0, 0, RK_FLAG_NO_COLOR);
+    EXPECT_EQ(rk_GfxBload(rk_StrAllocTempDesc(file.c_str()), img, nullptr), 0) << file;
+    const auto *head = static_cast<const ImageHeader *>(img);
+    std::vector<std::array<uint32_t, 3>> px;
+    for (uint32_t r = 0; r < 19; ++r)
+        for (uint32_t c = 0; c < 20; ++c) {
+            uint32_t v;
+            std::memcpy(&v, reinterpret_cast<const uint8_t *>(head + 1) + r * head->pitch + 4 * c, 4);
+            if (v != 0xFFFF00FFu)
+                px.push_back({static_cast<uint32_t>(x) + 1 + c, static_cast<uint32_t>(y) + 1 + r, v & 0xFFFFFF});
+        }
+    rk_GfxImageDestroy(img);
+    rk_GfxScreen(0, 0, 0, 0, 0);
+    __rk_gfx_driver_name = nullptr;
+    return px;
+}
+
+fs::path source_icon(int n)
+{
+    return fs::path(std::getenv("MALWERK_SOURCE_DIR")) / "gfx" / (std::to_string(n) + ".bmp");
+}
+
+// Installs the program with its data (cmake --install) under `prefix` and
+// returns the installed executable.
+std::string install_program(const fs::path &prefix)
+{
+    std::string cmd = std::string(MALWERK_CMAKE_COMMAND) + " --install '" + build_dir() + "' --prefix '" +
+                      prefix.string() + "' --component program >/dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return (prefix / "bin" / "malwerk").string();
+}
+
+// The program started from a scratch directory with its icons in different
+// places.
+class IconLookup : public PaintProgram {
+protected:
+    // Checks that every tool button shows the icon file that `file_of` gives
+    // for its icon number.
+    void expect_icons(const std::function<fs::path(int)> &file_of)
+    {
+        for (const ToolButton &b : TOOL_BUTTONS) {
+            auto px = icon_pixels(file_of(b.icon), b.x, b.y);
+            ASSERT_GT(px.size(), 20u) << "icon " << b.icon;
+            for (const auto &[x, y, v] : px)
+                ASSERT_EQ(at(static_cast<int>(x), static_cast<int>(y)), v)
+                    << "icon " << b.icon << " on the button at " << b.x << "," << b.y << ", pixel " << x << "," << y;
+        }
+    }
+};
+
+// Started from a directory without "gfx/", the installed program reads the
+// icons of its installation.
+TEST_F(IconLookup, InstalledProgramFindsItsIconsFromAnyDirectory)
+{
+    start(false, install_program(dir / "prefix"));
+    expect_icons(source_icon);
+}
+
+// A copied executable finds icons in "gfx/" beside itself.
+TEST_F(IconLookup, IconsBesideTheExecutable)
+{
+    fs::create_directories(dir / "app" / "gfx");
+    fs::copy_file(build_dir() + "/malwerk", dir / "app" / "malwerk");
+    for (int n = 1; n <= 6; ++n)
+        fs::copy_file(source_icon(n), dir / "app" / "gfx" / (std::to_string(n) + ".bmp"));
+    start(false, (dir / "app" / "malwerk").string());
+    expect_icons(source_icon);
+}
+
+// Icons in "gfx/" of the current directory come before the installed ones:
+// here each file holds the next icon.
+TEST_F(IconLookup, IconsOfTheCurrentDirectoryComeFirst)
+{
+    fs::create_directories(dir / "gfx");
+    for (int n = 1; n <= 6; ++n)
+        fs::copy_file(source_icon(n % 6 + 1), dir / "gfx" / (std::to_string(n) + ".bmp"));
+    start(false, install_program(dir / "prefix"));
+    expect_icons([](int n) { return source_icon(n % 6 + 1); });
 }
 
 TEST_F(PaintProgram, RunsWithoutItsIcons)
