@@ -12,6 +12,7 @@ packages=(
   libncurses-dev               # the terminal capability database (libtinfo)
   xvfb xdotool                 # X11 and end-to-end tests on a private server
   imagemagick                  # tools/make_image_testdata.py, tools/screenshot.sh
+  dpkg-dev file                # cpack -G DEB: dpkg-shlibdeps, and file to find the binaries
 )
 # Benchmark peers: measured against only, never linked into the runtime.
 if [ "${1:-}" = --bench ]; then
