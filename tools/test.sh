@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, the
-# AddressSanitizer + UndefinedBehaviorSanitizer build, the thread tests under
-# ThreadSanitizer, and a short run of each fuzz target.
+# Sets up, builds and runs every test: the normal build, the installed
+# runtime with the examples and the Debian package, the AddressSanitizer +
+# UndefinedBehaviorSanitizer build, the thread tests under ThreadSanitizer,
+# and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
