@@ -9,6 +9,7 @@
 
 #include "rt/rt.h"
 #include "rt/str.h"
+#include "rt/term.h"
 
 // The fallback console: what is needed while no graphics screen is open.
 struct ConsoleState {
@@ -182,25 +183,70 @@ static bool stdin_ready(int timeout_ms)
     return poll(&p, 1, timeout_ms) > 0 && (p.revents & POLLIN);
 }
 
+// While the terminal layer runs, keys come through its read-one-byte handler
+// (slot 17: the raw terminal, or the console keyboard's ring); a key taken
+// by a key-hit test waits in `pending_key` for the next read.
+static int pending_key = -1;
+
+static int (*terminal_getch())()
+{
+    if (__rk_con.console_kind == RK_CON_NONE)
+        return nullptr;
+    pthread_mutex_lock(&__rk_con.mutex);
+    int (*getch)() = __rk_con.getch;
+    pthread_mutex_unlock(&__rk_con.mutex);
+    return getch;
+}
+
+// The next key byte, or -1 when there is none (without `wait`) or the input
+// has ended.
+static int next_key(bool wait)
+{
+    if (pending_key >= 0) {
+        int c = pending_key;
+        pending_key = -1;
+        return c;
+    }
+    int (*getch)() = terminal_getch();
+    if (!getch) {
+        unsigned char c;
+        if (!wait && !stdin_ready(0))
+            return -1;
+        return read(STDIN_FILENO, &c, 1) == 1 ? c : -1;
+    }
+    for (;;) {
+        int c = getch();
+        if (c >= 0 || !wait)
+            return c;
+        pollfd p{__rk_con.tty_fd, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return -1;
+    }
+}
+
 RkString *rk_ConsoleInkey()
 {
-    char c;
-    if (stdin_ready(0) && read(STDIN_FILENO, &c, 1) == 1)
-        return rk_StrAllocTempBytes(&c, 1);
-    return rk_StrAllocTempDesc("");
+    int c = next_key(false);
+    if (c < 0)
+        return rk_StrAllocTempDesc("");
+    char b = static_cast<char>(c);
+    return rk_StrAllocTempBytes(&b, 1);
 }
 
 int rk_ConsoleGetkey()
 {
-    unsigned char c;
-    if (read(STDIN_FILENO, &c, 1) == 1)
-        return c;
-    return 0;
+    int c = next_key(true);
+    return c < 0 ? 0 : c;
 }
 
 int rk_ConsoleKeyHit()
 {
-    return stdin_ready(0) ? 1 : 0;
+    if (pending_key >= 0)
+        return 1;
+    if (!terminal_getch())
+        return stdin_ready(0) ? 1 : 0;
+    pending_key = next_key(false);
+    return pending_key >= 0 ? 1 : 0;
 }
 
 RkString *rk_Inkey()

@@ -230,9 +230,9 @@ int rk_hInitConsole()
     if (!c.tty_file)
         return -1;
     c.tty_fd = fileno(c.tty_file);
-    // Both settings are read before either is changed: standard output and
-    // "/dev/tty" are usually the same terminal, and the second reading must
-    // not see the first change.
+    // Both settings to restore are read before anything changes: standard
+    // output and "/dev/tty" are usually the same terminal, and restoring a
+    // reading taken after the first change would keep that change.
     if (tcgetpgrp(c.out_fd) != getpgrp() || tcgetattr(c.out_fd, &c.old_out_term) != 0 ||
         tcgetattr(c.tty_fd, &c.old_tty_term) != 0) {
         close_tty();
@@ -245,15 +245,19 @@ int rk_hInitConsole()
     }
     termios out = c.old_out_term;
     out.c_oflag |= OPOST;
-    termios raw = c.old_tty_term;
+    termios raw;
+    if (tcsetattr(c.out_fd, TCSADRAIN, &out) != 0 || tcgetattr(c.tty_fd, &raw) != 0) {
+        restore_terminal();
+        close_tty();
+        return -1;
+    }
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     raw.c_iflag |= BRKINT;
     raw.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | IXON | IXOFF);
     c.new_fl = c.old_fl | O_NONBLOCK;
-    if (tcsetattr(c.out_fd, TCSADRAIN, &out) != 0 || tcsetattr(c.tty_fd, TCSADRAIN, &raw) != 0 ||
-        fcntl(c.tty_fd, F_SETFL, c.new_fl) != 0) {
+    if (tcsetattr(c.tty_fd, TCSADRAIN, &raw) != 0 || fcntl(c.tty_fd, F_SETFL, c.new_fl) != 0) {
         restore_terminal();
         close_tty();
         return -1;
@@ -284,9 +288,10 @@ void rk_hExitConsole()
     if (c.mouse_exit)
         c.mouse_exit();
     unlock();
-    int top = 0, bottom = 0;
+    int top = 0, bottom = 0, view_rows = 0;
     rk_ConsoleGetView(&top, &bottom);
-    if (top != 1 || bottom != c.rows) {
+    rk_GetSize(nullptr, &view_rows);
+    if (top != 1 || bottom != view_rows) {
         rk_hTermOut(RK_TERM_CS, c.rows - 1, 0);
         rk_hTermOut(RK_TERM_CL, 0, 0);
         rk_hTermOut(RK_TERM_HO, 0, 0);
