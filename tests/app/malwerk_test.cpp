@@ -25,6 +25,7 @@
 #include "gfx/drivers/driver.h"
 #include "gfx/image/bload.h"
 #include "rt/str.h"
+#include "support/pty.h"
 #include "support/xvfb.h"
 
 namespace fs = std::filesystem;
@@ -98,6 +99,13 @@ protected:
             execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
+        wait_for_window();
+    }
+
+    // Waits for the program's window, gives it the focus and waits for its
+    // first frames.
+    void wait_for_window()
+    {
         Window w = 0;
         for (int i = 0; i < 500 && !w; ++i) {
             std::this_thread::sleep_for(10ms);
@@ -427,6 +435,38 @@ TEST_F(PaintProgram, CloseButtonIsIgnoredAndExitEndsTheProgram)
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(wait_for([&] { return find_window() == 0; }));
+}
+
+// Started from a terminal, the program runs with the terminal in raw input
+// and leaves it exactly as it found it when the Exit button ends it.
+TEST_F(PaintProgram, ExitLeavesTheTerminalAsItWas)
+{
+    copy_icons();
+    PtyProgram tty;
+    ASSERT_TRUE(tty.open(24, 80));
+    termios before, running, after;
+    ASSERT_EQ(tcgetattr(tty.slave, &before), 0);
+    int flags = fcntl(tty.slave, F_GETFL);
+    std::string exe = build_dir() + "/malwerk";
+    ASSERT_TRUE(tty.start({exe.c_str()}, {{"TERM", "xterm"}, {"RIVEZ", nullptr}}, nullptr, dir.c_str()));
+    wait_for_window();
+    ASSERT_EQ(tcgetattr(tty.slave, &running), 0);
+    EXPECT_EQ(running.c_lflag & (ICANON | ECHO), 0u);
+
+    click(745, 12);  // Exit
+    int status = tty.finish();
+    ASSERT_NE(status, -1) << "the program did not end";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_EQ(tcgetattr(tty.slave, &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc), 0);
+    EXPECT_EQ(fcntl(tty.slave, F_GETFL), flags);
+    // Keypad transmit and the cursor query at start, attributes off, normal
+    // cursor and keypad local at exit: nothing else reaches the terminal.
+    EXPECT_EQ(tty.output, terminal_capability("xterm", "ks") + "\x1b[6n" + terminal_capability("xterm", "me") +
+                              terminal_capability("xterm", "ve") + terminal_capability("xterm", "ke"));
 }
 
 // Resident memory of the program in KiB.

@@ -7,36 +7,18 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <termcap.h>
+#include <linux/kd.h>
 #include <unistd.h>
+#include <vector>
 
+#include "rt/rt.h"
+#include "rt/sysdev.h"
+#include "rt/term.h"
 #include "support/pty.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string *tputs_sink;
-
-int to_sink(int c)
-{
-    tputs_sink->push_back(static_cast<char>(c));
-    return c;
-}
-
-// The expansion of capability `name` of `term` from the system's database.
-std::string capability(const char *term, const char *name)
-{
-    std::string s;
-    if (tgetent(nullptr, term) != 1)
-        return s;
-    const char *cap = tgetstr(name, nullptr);
-    if (!cap || cap == reinterpret_cast<char *>(-1))
-        return s;
-    tputs_sink = &s;
-    tputs(cap, 1, to_sink);
-    return s;
-}
 
 bool same_settings(const termios &a, const termios &b)
 {
@@ -139,7 +121,7 @@ TEST(Terminal, RawWhileRunningAndRestoredAfterEveryEnding)
         if (console) {
             if (c.kind == 1)
                 start_bytes += "\x1b(U";
-            start_bytes += capability(c.term, "ks");
+            start_bytes += terminal_capability(c.term, "ks");
             if (c.unsized)
                 start_bytes += "\x1b[18t";
             start_bytes += "\x1b[6n";
@@ -239,7 +221,8 @@ TEST(Terminal, RawWhileRunningAndRestoredAfterEveryEnding)
         } else if (console) {
             if (c.kind == 1)
                 end_bytes += "\x1b(B";
-            end_bytes += capability(c.term, "me") + capability(c.term, "ve") + capability(c.term, "ke");
+            for (const char *cap : {"me", "ve", "ke"})
+                end_bytes += terminal_capability(c.term, cap);
         }
         EXPECT_EQ(p.output, end_bytes);
         termios after;
@@ -277,4 +260,75 @@ TEST(Terminal, SizeChangeUpdatesRowsAndColumns)
     p.type("q");
     int status = p.finish();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+namespace {
+
+std::vector<std::pair<unsigned long, long>> console_requests;
+std::vector<std::string> keyboard_calls;
+int keyboard_start_result;
+
+int record_ioctl(int fd, unsigned long request, void *arg)
+{
+    console_requests.emplace_back(request, reinterpret_cast<long>(arg));
+    return 0;
+}
+
+int keyboard_start(void (*save)(), void (*restore)(), void (*key_handler)(int))
+{
+    keyboard_calls.push_back(save && restore && key_handler ? "start" : "start without routines");
+    return keyboard_start_result;
+}
+
+void keyboard_stop()
+{
+    keyboard_calls.push_back("stop");
+}
+
+void gfx_exit() {}
+void gfx_save() {}
+void gfx_restore() {}
+void gfx_key(int) {}
+RkString *console_inkey()
+{
+    return nullptr;
+}
+void console_sleep(int) {}
+
+}  // namespace
+
+// A graphics driver takes the console and gives it back: the exit routine,
+// the console key hooks, the registered keyboard and the console mode move
+// together, and a keyboard that cannot start leaves everything as it was.
+TEST(Terminal, ConsoleGraphicsModeTakesAndGivesBackTheConsole)
+{
+    SysDev dev = rk_sys_kernel;
+    dev.ioctl = record_ioctl;
+    rk_sys = &dev;
+    static const RkConsoleKeyboardOps keyboard = {keyboard_start, keyboard_stop};
+    rk_hConsoleSetKeyboard(&keyboard);
+    __rk_ctx.hooks.inkey = console_inkey;
+    __rk_ctx.hooks.sleep = console_sleep;
+
+    keyboard_start_result = -1;
+    EXPECT_EQ(rk_hConsoleGfxMode(gfx_exit, gfx_save, gfx_restore, gfx_key), -1);
+    EXPECT_EQ(__rk_con.gfx_exit, nullptr);
+    EXPECT_EQ(__rk_ctx.hooks.inkey, console_inkey);
+    EXPECT_TRUE(console_requests.empty());
+    EXPECT_EQ(rk_hConsoleGfxMode(nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_TRUE(console_requests.empty()) << "gave back a console it never had";
+
+    keyboard_start_result = 0;
+    EXPECT_EQ(rk_hConsoleGfxMode(gfx_exit, gfx_save, gfx_restore, gfx_key), 0);
+    EXPECT_EQ(__rk_con.gfx_exit, gfx_exit);
+    EXPECT_EQ(__rk_ctx.hooks.inkey, nullptr);
+    EXPECT_EQ(__rk_ctx.hooks.sleep, nullptr);
+    EXPECT_EQ(rk_hConsoleGfxMode(nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(__rk_con.gfx_exit, nullptr);
+
+    using Request = std::pair<unsigned long, long>;
+    EXPECT_EQ(console_requests, (std::vector<Request>{{KDSETMODE, KD_GRAPHICS}, {KDSETMODE, KD_TEXT}}));
+    EXPECT_EQ(keyboard_calls, (std::vector<std::string>{"start", "start", "stop"}));
+    rk_hConsoleSetKeyboard(nullptr);
+    rk_sys = &rk_sys_kernel;
 }

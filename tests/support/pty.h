@@ -15,10 +15,30 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termcap.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+// The expansion of capability `name` (termcap name) of terminal type `term`
+// from the system's terminal database; empty when it has none.
+inline std::string terminal_capability(const char *term, const char *name)
+{
+    static std::string *sink;
+    std::string s;
+    if (tgetent(nullptr, term) != 1)
+        return s;
+    const char *cap = tgetstr(name, nullptr);
+    if (!cap || cap == reinterpret_cast<char *>(-1))
+        return s;
+    sink = &s;
+    tputs(cap, 1, [](int c) {
+        sink->push_back(static_cast<char>(c));
+        return c;
+    });
+    return s;
+}
 
 class PtyProgram {
 public:
@@ -51,9 +71,10 @@ public:
     }
 
     // Starts argv[0] with the environment changed by `env` (a null value
-    // unsets); with `stdout_path` standard output goes to that file.
+    // unsets); with `stdout_path` standard output goes to that file; with
+    // `dir` the program runs there.
     bool start(const std::vector<const char *> &argv, const std::vector<std::pair<const char *, const char *>> &env,
-               const char *stdout_path = nullptr)
+               const char *stdout_path = nullptr, const char *dir = nullptr)
     {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0)
@@ -63,7 +84,7 @@ public:
             return false;
         if (pid == 0) {
             setsid();
-            if (ioctl(slave, TIOCSCTTY, 0) != 0)
+            if ((dir && chdir(dir) != 0) || ioctl(slave, TIOCSCTTY, 0) != 0)
                 _exit(125);
             int out = stdout_path ? ::open(stdout_path, O_WRONLY | O_CREAT | O_TRUNC, 0600) : slave;
             dup2(slave, 0);
