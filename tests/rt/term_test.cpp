@@ -108,7 +108,7 @@ TEST(Terminal, RawWhileRunningAndRestoredAfterEveryEnding)
         auto start_time = std::chrono::steady_clock::now() - started;
         int kind = -1, type = -1, rows = -1, cols = -1, cy = -1, cx = -1;
         ASSERT_EQ(std::sscanf(ready.c_str(), "ready %d %d %d %d %d %d", &kind, &type, &rows, &cols, &cy, &cx), 6);
-        bool known = c.term && tgetent(nullptr, c.term) == 1;
+        bool known = c.term && terminal_known(c.term);
         bool console = known && c.kind != 0;
         EXPECT_EQ(kind, console ? c.kind : 0);
         if (console) {

@@ -22,22 +22,46 @@
 #include <vector>
 
 // The expansion of capability `name` (termcap name) of terminal type `term`
-// from the system's terminal database; empty when it has none.
+// from the system's terminal database; empty when it has none. Looked up in
+// a child process: each entry the library loads stays allocated.
 inline std::string terminal_capability(const char *term, const char *name)
 {
-    static std::string *sink;
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "";
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        static int out;
+        out = fds[1];
+        const char *cap = tgetent(nullptr, term) == 1 ? tgetstr(name, nullptr) : nullptr;
+        if (cap && cap != reinterpret_cast<char *>(-1))
+            tputs(cap, 1, [](int c) {
+                char b = static_cast<char>(c);
+                return write(out, &b, 1) == 1 ? c : -1;
+            });
+        _exit(0);
+    }
+    close(fds[1]);
     std::string s;
-    if (tgetent(nullptr, term) != 1)
-        return s;
-    const char *cap = tgetstr(name, nullptr);
-    if (!cap || cap == reinterpret_cast<char *>(-1))
-        return s;
-    sink = &s;
-    tputs(cap, 1, [](int c) {
-        sink->push_back(static_cast<char>(c));
-        return c;
-    });
+    char buf[256];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        s.append(buf, static_cast<std::size_t>(n));
+    close(fds[0]);
+    if (pid > 0)
+        waitpid(pid, nullptr, 0);
     return s;
+}
+
+// Whether the terminal database has an entry for `term` (asked in a child
+// process, like terminal_capability).
+inline bool terminal_known(const char *term)
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(tgetent(nullptr, term) == 1 ? 0 : 1);
+    int status = -1;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 class PtyProgram {
