@@ -54,8 +54,10 @@ static bool fatal_handlers_installed;
 static struct sigaction old_winch;
 static bool winch_installed;
 
-// Set by the size-change signal, handled by the background thread.
-static volatile sig_atomic_t resize_pending;
+// Set by the size-change signal, handled by the background thread (a
+// lock-free atomic: safe in a signal handler and across threads).
+static std::atomic<int> resize_pending;
+static_assert(std::atomic<int>::is_always_lock_free);
 static bool thread_running;
 
 // What the fatal-signal path writes, expanded at start-up so that the
@@ -393,10 +395,8 @@ static void *bg_thread(void *)
         sigdelset(&block, s);
     pthread_sigmask(SIG_BLOCK, &block, nullptr);
     while (con_kind() != RK_CON_NONE) {
-        if (resize_pending) {
-            resize_pending = 0;
+        if (resize_pending.exchange(0))
             console_resize(SIGWINCH);
-        }
         lock();
         if (__rk_con.kbd_poll)
             __rk_con.kbd_poll();
@@ -409,8 +409,6 @@ static void *bg_thread(void *)
     }
     return nullptr;
 }
-
-void rk_hEnd(int from_signal);
 
 static void signal_handler(int sig)
 {
