@@ -16,6 +16,7 @@
 #include "gfx/core/screen.h"
 #include "gfx/drivers/blit.h"
 #include "gfx/drivers/driver.h"
+#include "ratio.h"
 #include "samples.h"
 
 #ifdef HAVE_SDL2
@@ -124,5 +125,15 @@ BENCHMARK(BM_Blit32to24)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Blit32to16)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Blit16to32)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Blit8to32)->Unit(benchmark::kMicrosecond);
+
+[[maybe_unused]] const bool registered[] = {
+    bench_ratio({"blit 32 -> 32 (a copy) / memcpy of the frame", "BM_Blit32to32", nullptr, 1.1, "x_memcpy"}),
+    bench_ratio({"blit 32 -> 32 / SDL_ConvertPixels", "BM_Blit32to32", nullptr, 1.0, "x_sdl"}),
+    bench_ratio({"blit 32 -> 32, red and blue swapped / SDL_ConvertPixels", "BM_Blit32to32Swap", nullptr, 1.0, "x_sdl"}),
+    bench_ratio({"blit 32 -> 24 / SDL_ConvertPixels", "BM_Blit32to24", nullptr, 1.0, "x_sdl"}),
+    bench_ratio({"blit 32 -> 16 / SDL_ConvertPixels", "BM_Blit32to16", nullptr, 1.0, "x_sdl"}),
+    bench_ratio({"blit 16 -> 32 / SDL_ConvertPixels", "BM_Blit16to32", nullptr, 1.0, "x_sdl"}),
+    bench_ratio({"blit 8 -> 32 / SDL_BlitSurface", "BM_Blit8to32", nullptr, 1.0, "x_sdl"}),
+};
 
 }  // namespace

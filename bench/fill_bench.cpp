@@ -15,6 +15,7 @@
 #include "gfx/draw/clear.h"
 #include "gfx/draw/paint.h"
 #include "gfx/drivers/driver.h"
+#include "ratio.h"
 #include "samples.h"
 
 #ifdef HAVE_PIXMAN_1
@@ -165,5 +166,13 @@ void BM_FloodComb(benchmark::State &state)
 #endif
 }
 BENCHMARK(BM_FloodComb)->Unit(benchmark::kMicrosecond);
+
+[[maybe_unused]] const bool registered[] = {
+    bench_ratio({"filled 800x600 box / memset of the page", "BM_FilledBox", nullptr, 0, "x_memset"}),
+    bench_ratio({"filled 800x600 box / pixman_fill", "BM_FilledBox", nullptr, 1.0, "x_pixman"}),
+    bench_ratio({"flood fill of the open canvas / OpenCV floodFill", "BM_FloodCanvas", nullptr, 0, "x_opencv"}),
+    bench_ratio({"flood fill of the comb / OpenCV floodFill", "BM_FloodComb", nullptr, 0.85, "x_opencv"}),
+    bench_ratio({"flood fill of the comb: twice the area / once", "BM_FloodComb", nullptr, 2.1, "x_double_area"}),
+};
 
 } // namespace

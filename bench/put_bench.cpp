@@ -14,6 +14,7 @@
 #include "gfx/draw/blend.h"
 #include "gfx/draw/put.h"
 #include "gfx/drivers/driver.h"
+#include "ratio.h"
 
 #ifdef HAVE_SDL2
 #include <SDL.h>
@@ -130,3 +131,10 @@ void BM_CanvasPut(benchmark::State &state)
 }  // namespace
 
 BENCHMARK(BM_CanvasPut)->UseManualTime()->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+
+[[maybe_unused]] static const bool registered[] = {
+    bench_ratio({"canvas put / memcpy of its rows", "BM_CanvasPut/min_time:1.000/manual_time", nullptr, 1.1,
+                 "put/memcpy"}),
+    bench_ratio({"canvas put / SDL_BlitSurface with a colour key", "BM_CanvasPut/min_time:1.000/manual_time",
+                 nullptr, 1.0, "put/SDL2"}),
+};

@@ -1,5 +1,6 @@
 #include "gfx/core/pixel.h"
 
+#include <cpuid.h>
 #include <cstring>
 #include <emmintrin.h>
 #include <immintrin.h>
@@ -12,12 +13,6 @@ PixelSetFn rk_hPixelSetSolid = rk_hPixelSet4, rk_hPixelSetAlpha = rk_hPixelSet4,
 PixelCpyFn rk_hPixelCpy = rk_hPixelCpy4;
 MemCpyFn rk_hMemCpy = std::memcpy;
 MemSetFn rk_hMemSet = std::memset;
-
-bool rk_hCpuHasAVX2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 
 // ---- single pixels -------------------------------------------------------
 
@@ -57,124 +52,253 @@ uint32_t rk_hGetPixel4(DrawContext *ctx, int x, int y)
 }
 
 // ---- fills and copies ----------------------------------------------------
+// A store path fills and copies byte spans with one vector width, and with
+// the processor's fast string instructions (rep stos, rep movs) for large
+// spans. The bodies are generic and always inlined, so each path's wrapper
+// compiles them for its own instruction set.
 
-// Stores the 32-byte pattern `v` over [p, p + n) where n is a multiple of
-// the pattern's period; the bulk goes in aligned 128-byte steps.
-[[gnu::target("avx2")]] static void store_pattern_avx2(uint8_t *p, __m256i v, std::size_t n)
+namespace {
+
+template <std::size_t W> struct Vec;
+template <> struct Vec<16> { typedef uint32_t T __attribute__((vector_size(16))); };
+template <> struct Vec<32> { typedef uint32_t T __attribute__((vector_size(32))); };
+template <> struct Vec<64> { typedef uint32_t T __attribute__((vector_size(64))); };
+
+// From this many bytes on, the string instructions beat vector stores on
+// processors with fast strings: below it their start-up cost dominates.
+constexpr std::size_t REP_FROM = 2048;
+
+// The fill word as seen from `offset` bytes further on: a pattern of
+// period 1, 2 or 4 repeats every 4 bytes, so this is a rotation.
+inline uint32_t pattern_at(uint32_t word, std::size_t offset)
 {
-    while (n >= 128) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(p + 32), v);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(p + 64), v);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(p + 96), v);
-        p += 128;
-        n -= 128;
-    }
-    while (n >= 32) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
-        p += 32;
-        n -= 32;
-    }
+    unsigned sh = 8 * (offset & 3);
+    return sh ? (word >> sh) | (word << (32 - sh)) : word;
+}
+
+// Vectors pass by reference only: these helpers are inlined into code of
+// several instruction sets, and wide vectors by value change the ABI.
+template <std::size_t W>
+using V = typename Vec<W>::T;
+
+template <std::size_t W>
+[[gnu::always_inline]] inline void splat(V<W> &v, uint32_t word)
+{
+    // Through memory: the compiler turns this into one broadcast, where a
+    // vector-scalar expression became one insert per lane.
+    uint32_t lanes[W / 4];
+    for (uint32_t &l : lanes)
+        l = word;
+    std::memcpy(&v, lanes, W);
+}
+
+template <std::size_t W>
+[[gnu::always_inline]] inline void put(uint8_t *p, const V<W> &v)
+{
+    std::memcpy(p, &v, W);
+}
+
+template <std::size_t W>
+[[gnu::always_inline]] inline void get(V<W> &v, const uint8_t *p)
+{
+    std::memcpy(&v, p, W);
+}
+
+// Spans shorter than one vector of the path: 16-byte stores, then words,
+// each ending with one store that overlaps the previous one.
+[[gnu::always_inline]] inline void fill_short(uint8_t *p, uint32_t word, std::size_t n)
+{
     if (n >= 16) {
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), _mm256_castsi256_si128(v));
-        p += 16;
-        n -= 16;
+        V<16> v, last;
+        splat<16>(v, word);
+        splat<16>(last, pattern_at(word, n - 16));
+        std::size_t i = 0;
+        for (; i + 16 <= n; i += 16)
+            put<16>(p + i, v);
+        put<16>(p + n - 16, last);
+    } else if (n >= 4) {
+        std::size_t i = 0;
+        for (; i + 4 <= n; i += 4)
+            std::memcpy(p + i, &word, 4);
+        if (i < n) {
+            uint32_t t = pattern_at(word, n - 4);
+            std::memcpy(p + n - 4, &t, 4);
+        }
+    } else {
+        std::memcpy(p, &word, n);
     }
-    if (n)
-        std::memcpy(p, &v, n);
 }
 
-static void store_pattern_sse2(uint8_t *p, __m128i v, std::size_t n)
+// Fills n bytes with the pattern `word` (period 1, 2 or 4, starting at p):
+// an unaligned first vector, aligned vectors (or rep stosq) in between,
+// an unaligned last vector.
+template <std::size_t W, bool Rep>
+[[gnu::always_inline]] inline void fill_span(uint8_t *p, uint32_t word, std::size_t n)
 {
-    while (n >= 64) {
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(p + 16), v);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(p + 32), v);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(p + 48), v);
-        p += 64;
-        n -= 64;
+    if (n < W) {
+        fill_short(p, word, n);
+        return;
     }
-    while (n >= 16) {
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
-        p += 16;
-        n -= 16;
+    V<W> v, last;
+    splat<W>(v, word);
+    splat<W>(last, pattern_at(word, n - W));
+    put<W>(p, v);
+    std::size_t i = W - (reinterpret_cast<std::uintptr_t>(p) & (W - 1));
+    uint32_t aligned = pattern_at(word, i);
+    if (Rep && n >= REP_FROM) {
+        uint8_t *d = p + i;
+        std::size_t count = (n - i) / 8;
+        uint64_t q = aligned | (static_cast<uint64_t>(aligned) << 32);
+        asm volatile("rep stosq" : "+D"(d), "+c"(count) : "a"(q) : "memory");
+    } else {
+        splat<W>(v, aligned);
+        for (; i + 4 * W <= n; i += 4 * W) {
+            put<W>(p + i, v);
+            put<W>(p + i + W, v);
+            put<W>(p + i + 2 * W, v);
+            put<W>(p + i + 3 * W, v);
+        }
+        for (; i + W <= n; i += W)
+            put<W>(p + i, v);
     }
-    if (n)
-        std::memcpy(p, &v, n);
+    put<W>(p + n - W, last);
 }
 
-// Fills n bytes with a pattern of period 1, 2 or 4 bytes given as a 32-bit
-// word. The head up to a 32-byte boundary is written first, in whole
-// periods, so the bulk stores are aligned.
-[[gnu::target("avx2")]] static void fill_avx2(uint8_t *p, uint32_t word, std::size_t n, std::size_t period)
+// Copies n bytes between spans that do not overlap: the first and last
+// vectors unaligned, the rest with aligned stores (or rep movsb).
+template <std::size_t W, bool Rep>
+[[gnu::always_inline]] inline void copy_span(uint8_t *d, const uint8_t *s, std::size_t n)
 {
-    std::size_t head = (32 - (reinterpret_cast<std::uintptr_t>(p) & 31)) & 31;
-    if (head % period == 0 && head < n) {
-        for (std::size_t i = 0; i < head; i += period)
-            std::memcpy(p + i, &word, period);
-        p += head;
-        n -= head;
+    if (n < W) {
+        if (n >= 16) {
+            V<16> a, b, m;
+            get<16>(a, s);
+            get<16>(b, s + n - 16);
+            for (std::size_t i = 16; i + 16 < n; i += 16) {
+                get<16>(m, s + i);
+                put<16>(d + i, m);
+            }
+            put<16>(d, a);
+            put<16>(d + n - 16, b);
+        } else {
+            std::memcpy(d, s, n);
+        }
+        return;
     }
-    store_pattern_avx2(p, _mm256_set1_epi32(static_cast<int>(word)), n);
+    if (Rep && n >= REP_FROM) {
+        asm volatile("rep movsb" : "+D"(d), "+S"(s), "+c"(n) : : "memory");
+        return;
+    }
+    V<W> a, b, c, e, last;
+    get<W>(last, s + n - W);
+    get<W>(a, s);
+    put<W>(d, a);
+    std::size_t i = W - (reinterpret_cast<std::uintptr_t>(d) & (W - 1));
+    for (; i + 4 * W <= n; i += 4 * W) {
+        get<W>(a, s + i);
+        get<W>(b, s + i + W);
+        get<W>(c, s + i + 2 * W);
+        get<W>(e, s + i + 3 * W);
+        put<W>(d + i, a);
+        put<W>(d + i + W, b);
+        put<W>(d + i + 2 * W, c);
+        put<W>(d + i + 3 * W, e);
+    }
+    for (; i + W <= n; i += W) {
+        get<W>(a, s + i);
+        put<W>(d + i, a);
+    }
+    put<W>(d + n - W, last);
 }
 
-static void fill_simd(uint8_t *p, uint32_t word, std::size_t n, std::size_t period)
+struct CpuFeatures {
+    bool avx2, avx512, fast_strings, fast_short_strings;
+};
+
+const CpuFeatures &cpu()
 {
-    if (rk_hCpuHasAVX2())
-        fill_avx2(p, word, n, period);
-    else
-        store_pattern_sse2(p, _mm_set1_epi32(static_cast<int>(word)), n);
+    static const CpuFeatures f = [] {
+        CpuFeatures c{};
+        c.avx2 = __builtin_cpu_supports("avx2");
+        c.avx512 = __builtin_cpu_supports("avx512f");
+        unsigned a, b, cx, d;
+        if (__get_cpuid_count(7, 0, &a, &b, &cx, &d)) {
+            c.fast_strings = (b >> 9) & 1;         // ERMS
+            c.fast_short_strings = (d >> 4) & 1;   // FSRM
+        }
+        return c;
+    }();
+    return f;
+}
+
+bool has_sse2() { return true; }
+bool has_avx2() { return cpu().avx2; }
+bool has_avx512() { return cpu().avx512; }
+bool has_sse2_rep() { return cpu().fast_strings; }
+bool has_avx2_rep() { return cpu().avx2 && cpu().fast_strings; }
+bool has_avx512_rep() { return cpu().avx512 && cpu().fast_strings; }
+
+}  // namespace
+
+#define RK_STORE_PATH(name, isa, width, rep)                                                          \
+    [[gnu::target(isa)]] static void fill_##name(void *p, uint32_t word, std::size_t n)              \
+    {                                                                                                    \
+        fill_span<width, rep>(static_cast<uint8_t *>(p), word, n);                                      \
+    }                                                                                                    \
+    [[gnu::target(isa)]] static void copy_##name(void *d, const void *s, std::size_t n)              \
+    {                                                                                                    \
+        copy_span<width, rep>(static_cast<uint8_t *>(d), static_cast<const uint8_t *>(s), n);           \
+    }
+RK_STORE_PATH(sse2, "sse2", 16, false)
+RK_STORE_PATH(avx2, "avx2", 32, false)
+RK_STORE_PATH(avx512, "avx512f", 64, false)
+RK_STORE_PATH(sse2_rep, "sse2", 16, true)
+RK_STORE_PATH(avx2_rep, "avx2", 32, true)
+RK_STORE_PATH(avx512_rep, "avx512f", 64, true)
+#undef RK_STORE_PATH
+
+static const StorePath store_paths[] = {
+    {"sse2", has_sse2, fill_sse2, copy_sse2},
+    {"avx2", has_avx2, fill_avx2, copy_avx2},
+    {"avx512", has_avx512, fill_avx512, copy_avx512},
+    {"sse2+rep", has_sse2_rep, fill_sse2_rep, copy_sse2_rep},
+    {"avx2+rep", has_avx2_rep, fill_avx2_rep, copy_avx2_rep},
+    {"avx512+rep", has_avx512_rep, fill_avx512_rep, copy_avx512_rep},
+};
+
+std::span<const StorePath> rk_hStorePaths()
+{
+    return store_paths;
+}
+
+// The widest vectors the processor runs at full speed, 512-bit ones only on
+// processors that also have fast short strings (the generations whose
+// 512-bit stores cost no clock speed), and the string instructions for
+// large spans where they are fast.
+const StorePath &rk_hStorePath()
+{
+    static const StorePath &chosen = [] () -> const StorePath & {
+        const CpuFeatures &c = cpu();
+        int width = c.avx512 && c.fast_short_strings ? 2 : c.avx2 ? 1 : 0;
+        return store_paths[width + (c.fast_strings ? 3 : 0)];
+    }();
+    return chosen;
+}
+
+bool rk_hCpuHasAVX2()
+{
+    return cpu().avx2;
 }
 
 void *rk_hMemSetMMX(void *dst, int value, std::size_t n)
 {
-    fill_simd(static_cast<uint8_t *>(dst), 0x01010101u * static_cast<uint8_t>(value), n, 1);
+    rk_hStorePath().fill(dst, 0x01010101u * static_cast<uint8_t>(value), n);
     return dst;
-}
-
-[[gnu::target("avx2")]] static void copy_avx2(uint8_t *d, const uint8_t *s, std::size_t n)
-{
-    while (n >= 128) {
-        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s));
-        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + 32));
-        __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + 64));
-        __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + 96));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d), a);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + 32), b);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + 64), c);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + 96), e);
-        s += 128;
-        d += 128;
-        n -= 128;
-    }
-    while (n >= 32) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d), _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s)));
-        s += 32;
-        d += 32;
-        n -= 32;
-    }
-    if (n)
-        std::memcpy(d, s, n);
-}
-
-static void copy_sse2(uint8_t *d, const uint8_t *s, std::size_t n)
-{
-    while (n >= 16) {
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_loadu_si128(reinterpret_cast<const __m128i *>(s)));
-        s += 16;
-        d += 16;
-        n -= 16;
-    }
-    if (n)
-        std::memcpy(d, s, n);
 }
 
 void *rk_hMemCpyMMX(void *dst, const void *src, std::size_t n)
 {
-    if (rk_hCpuHasAVX2())
-        copy_avx2(static_cast<uint8_t *>(dst), static_cast<const uint8_t *>(src), n);
-    else
-        copy_sse2(static_cast<uint8_t *>(dst), static_cast<const uint8_t *>(src), n);
+    rk_hStorePath().copy(dst, src, n);
     return dst;
 }
 
@@ -193,8 +317,7 @@ void rk_hPixelSet2(void *dst, uint32_t c, std::size_t count)
 
 void rk_hPixelSet2MMX(void *dst, uint32_t c, std::size_t count)
 {
-    uint32_t word = (c & 0xFFFF) * 0x00010001u;
-    fill_simd(static_cast<uint8_t *>(dst), word, count * 2, 2);
+    rk_hStorePath().fill(dst, (c & 0xFFFF) * 0x00010001u, count * 2);
 }
 
 void rk_hPixelSet4(void *dst, uint32_t c, std::size_t count)
@@ -206,7 +329,7 @@ void rk_hPixelSet4(void *dst, uint32_t c, std::size_t count)
 
 void rk_hPixelSet4MMX(void *dst, uint32_t c, std::size_t count)
 {
-    fill_simd(static_cast<uint8_t *>(dst), c, count * 4, 4);
+    rk_hStorePath().fill(dst, c, count * 4);
 }
 
 void rk_hPixelCpy1(void *dst, const void *src, std::size_t count)

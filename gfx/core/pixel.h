@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "gfx/core/target.h"
 
@@ -52,3 +53,18 @@ void rk_hPixelSetAlpha4MMX(void *dst, uint32_t c, std::size_t count);
 // Whether the processor has AVX2 (checked once at run time); SSE2 is part
 // of every x86-64 processor.
 bool rk_hCpuHasAVX2();
+
+// One way of filling and copying byte spans (a vector width, with or
+// without the string instructions for large spans). `fill` stores a pattern
+// of period 1, 2 or 4 bytes given as the word that starts at dst; `copy`
+// takes spans that do not overlap.
+struct StorePath {
+    const char *name;
+    bool (*usable)();  // whether this processor runs it
+    void (*fill)(void *dst, uint32_t word, std::size_t n);
+    void (*copy)(void *dst, const void *src, std::size_t n);
+};
+// Every store path of this build, usable here or not.
+std::span<const StorePath> rk_hStorePaths();
+// The path the fast routines use, chosen for this processor at first use.
+const StorePath &rk_hStorePath();

@@ -47,9 +47,13 @@ void rk_hGfxBox(int x1, int y1, int x2, int y2, uint32_t color, int fill, uint32
 
     rk_GfxLock();
     if (fill) {
-        for (int y = cy1; y <= cy2; ++y)
-            ctx->pixel_set(ctx->line[y] + static_cast<std::size_t>(cx1) * ctx->target_bpp, color,
-                           static_cast<std::size_t>(cx2 - cx1 + 1));
+        auto count = static_cast<std::size_t>(cx2 - cx1 + 1);
+        // Whole rows without padding lie back to back: one span for all.
+        if (count * ctx->target_bpp == static_cast<std::size_t>(ctx->target_pitch))
+            ctx->pixel_set(ctx->line[cy1], color, count * static_cast<std::size_t>(cy2 - cy1 + 1));
+        else
+            for (int y = cy1; y <= cy2; ++y)
+                ctx->pixel_set(ctx->line[y] + static_cast<std::size_t>(cx1) * ctx->target_bpp, color, count);
     } else {
         // The pattern runs along the whole perimeter, clipped parts included:
         // bottom row, top row, right column, left column.

@@ -110,7 +110,6 @@ static void line_copy(uint8_t *dst, const uint8_t *src, int, const ScreenState *
 #define RK_PLAIN_BLITTER(name, line) \
     void name(uint8_t *dest, int dest_pitch) { walk_display_lines(dest, dest_pitch, line); }
 
-RK_PLAIN_BLITTER(rk_hBlitCopy, line_copy)
 RK_PLAIN_BLITTER(rk_hBlit8to15RGB, (line_to16<pal_to15_rgb, 1, true>))
 RK_PLAIN_BLITTER(rk_hBlit8to16RGB, (line_to16<pal_to16_rgb, 1, true>))
 RK_PLAIN_BLITTER(rk_hBlit8to24RGB, line_pal_to24<identity>)
@@ -132,6 +131,31 @@ RK_PLAIN_BLITTER(rk_hBlit32to15BGR, (line_to16<p32_to15_bgr, 4, false>))
 RK_PLAIN_BLITTER(rk_hBlit32to16BGR, (line_to16<p32_to16_bgr, 4, false>))
 RK_PLAIN_BLITTER(rk_hBlit32to24BGR, line_32_to24<identity>)
 #undef RK_PLAIN_BLITTER
+
+// Runs of dirty lines go out as one copy each when the display lines lie
+// like the framebuffer's: fewer, longer copies reach the memory's speed.
+void rk_hBlitCopy(uint8_t *dest, int dest_pitch)
+{
+    const ScreenState *s = __rk_gfx;
+    if (!s)
+        return;
+    if (s->scanline_size > 1 || dest_pitch != s->pitch) {
+        walk_display_lines(dest, dest_pitch, line_copy);
+        return;
+    }
+    auto pitch = static_cast<std::size_t>(s->pitch);
+    for (int k = 0; k < s->h;) {
+        if (!s->dirty[k]) {
+            ++k;
+            continue;
+        }
+        int end = k + 1;
+        while (end < s->h && s->dirty[end])
+            ++end;
+        std::memcpy(dest + k * pitch, s->framebuffer + k * pitch, static_cast<std::size_t>(end - k) * pitch);
+        k = end;
+    }
+}
 
 // ---- selection -----------------------------------------------------------
 

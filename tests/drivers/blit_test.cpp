@@ -2,6 +2,7 @@
 // fast routines against the plain ones on random lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -153,6 +154,28 @@ TEST_F(BlitTest, FastRoutinesEqualThePlainOnes)
                 }
                 rk_GfxScreen(0, 0, 0, 0, 0);
             }
+}
+
+// Display lines laid out like the framebuffer's take runs of dirty lines
+// as one copy: exactly the dirty lines arrive, the clean ones stay.
+TEST_F(BlitTest, CopyOfUnpaddedLinesTakesExactlyTheDirtyOnes)
+{
+    for (int depth : {8, 32}) {
+        open(37, 40, depth);
+        randomize();
+        __rk_gfx->dirty[39] = 1;
+        ScreenState *s = __rk_gfx;
+        std::vector<uint8_t> img = run(rk_hBlitCopy, depth, 0);
+        for (int y = 0; y < s->h; ++y) {
+            const uint8_t *line = img.data() + static_cast<std::size_t>(y) * s->pitch;
+            if (s->dirty[y])
+                ASSERT_EQ(0, std::memcmp(line, s->framebuffer + static_cast<std::size_t>(y) * s->pitch, s->pitch))
+                    << y;
+            else
+                ASSERT_EQ(std::count(line, line + s->pitch, 0xA5), s->pitch) << y;
+        }
+        rk_GfxScreen(0, 0, 0, 0, 0);
+    }
 }
 
 TEST_F(BlitTest, FastWideningFollowsAnyTable)
