@@ -1,6 +1,7 @@
 #include "gfx/draw/paint.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <emmintrin.h>
@@ -17,24 +18,30 @@ int __rk_paint_fail_countdown = 0;
 
 namespace {
 
-// A run of the region whose neighbour rows are still to be searched.
-struct FillSpan {
-    int32_t row, left, right;  // target row and inclusive target columns
+// What the search keeps per view row.
+struct RowState {
+    int32_t lo, hi;  // while queued: the words whose region grew since the row was last searched from
+    bool has_open;   // the row's open mask is computed
+    bool queued;     // the row waits on the stack
 };
 
-constexpr int FAILED = -1;  // no run ends left of column 0
-
-// One fill. The bitmap holds the region: a pixel's bit is set when the
-// maximal run through it has been recorded. The runs still to be searched
-// wait in a first-in first-out queue, which visits the region band by band
-// (cache-friendly) and holds only the front of the search.
+// One fill. The region is kept as a bitmap, one bit per view pixel; each
+// row's open mask (its pixels that are no border) is computed the first
+// time the search reaches the row. Growing the region works on 64 pixels
+// at a time: a row's runs that touch the region of the row above or below
+// are found and added whole with a few word operations, whatever their
+// number or width. Rows whose region grew wait on a stack, each at most
+// once, with the range of words that grew.
 struct Fill {
     DrawContext *ctx;
     uint32_t border;
     int vx, vy, vw, vh;
-    uint64_t *seen;      // one bit per view pixel, row after row
     std::size_t words;   // bitmap words per view row
-    int x1, y1, x2, y2;  // bounding box of the recorded runs
+    uint64_t *seen;      // the region, row after row
+    uint64_t *open;      // open masks, row after row, valid where has_open
+    RowState *rows;
+    int32_t *stack;
+    int x1, y1, x2, y2;  // bounding box of the region (columns to whole words)
 };
 
 } // namespace
@@ -42,13 +49,6 @@ struct Fill {
 static bool allocation_fails()
 {
     return __rk_paint_fail_countdown > 0 && --__rk_paint_fail_countdown == 0;
-}
-
-// ---- bitmap of recorded pixels ---------------------------------------------
-
-static bool test_bit(const uint64_t *bits, int i)
-{
-    return (bits[i >> 6] >> (i & 63)) & 1;
 }
 
 // Sets bits a..b (inclusive).
@@ -66,25 +66,8 @@ static void set_bits(uint64_t *bits, int a, int b)
     bits[wb] |= mb;
 }
 
-// First bit at or after i that is set (Set) or clear (!Set); n when bits
-// i..n-1 have none.
-template <bool Set>
-static int next_bit(const uint64_t *bits, int i, int n)
-{
-    if (i >= n)
-        return n;
-    std::size_t w = static_cast<std::size_t>(i) >> 6;
-    uint64_t m = (Set ? bits[w] : ~bits[w]) & (~0ULL << (i & 63));
-    while (!m) {
-        if (++w * 64 >= static_cast<std::size_t>(n))
-            return n;
-        m = Set ? bits[w] : ~bits[w];
-    }
-    return static_cast<int>(std::min<std::size_t>(w * 64 + static_cast<unsigned>(__builtin_ctzll(m)), n));
-}
-
-// ---- pixel scans -----------------------------------------------------------
-// Rows are searched 16 bytes at a time; pixels are compared as whole values.
+// ---- open masks ------------------------------------------------------------
+// Pixels are compared as whole values, 16 bytes at a time.
 
 template <typename T>
 static T load_pixel(const uint8_t *row, int x)
@@ -105,168 +88,187 @@ static __m128i splat(T v)
         return _mm_set1_epi32(static_cast<int>(v));
 }
 
-// Byte mask of the lanes of the 16 bytes at row + x equal to `v`.
-template <typename T>
-static unsigned equal_mask(const uint8_t *row, int x, __m128i v)
+static __m128i load16(const uint8_t *p)
 {
-    __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + static_cast<std::size_t>(x) * sizeof(T)));
-    if constexpr (sizeof(T) == 1)
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(p, v)));
-    else if constexpr (sizeof(T) == 2)
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(p, v)));
-    else
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi32(p, v)));
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
 }
 
-// First x in [a, b) whose pixel equals `v` (Equal) or differs from it
-// (!Equal); b when there is none.
-template <typename T, bool Equal>
-static int scan_right(const uint8_t *row, int a, int b, T v)
+// Bit i set: pixel i of the 64 from p equals v. Compare results are packed
+// down to one byte per pixel, 16 pixels per mask.
+template <typename T>
+static uint64_t equal_bits64(const uint8_t *p, __m128i v)
 {
-    constexpr int lanes = 16 / sizeof(T);
-    __m128i vv = splat<T>(v);
-    int x = a;
-    for (; b - x >= lanes; x += lanes) {
-        unsigned m = equal_mask<T>(row, x, vv);
-        if (!Equal)
-            m ^= 0xFFFF;
-        if (m)
-            return x + static_cast<int>(static_cast<unsigned>(__builtin_ctz(m)) / sizeof(T));
+    uint64_t bits = 0;
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t *q = p + k * 16 * sizeof(T);
+        __m128i e;
+        if constexpr (sizeof(T) == 1) {
+            e = _mm_cmpeq_epi8(load16(q), v);
+        } else if constexpr (sizeof(T) == 2) {
+            e = _mm_packs_epi16(_mm_cmpeq_epi16(load16(q), v), _mm_cmpeq_epi16(load16(q + 16), v));
+        } else {
+            __m128i a = _mm_packs_epi32(_mm_cmpeq_epi32(load16(q), v), _mm_cmpeq_epi32(load16(q + 16), v));
+            __m128i b = _mm_packs_epi32(_mm_cmpeq_epi32(load16(q + 32), v), _mm_cmpeq_epi32(load16(q + 48), v));
+            e = _mm_packs_epi16(a, b);
+        }
+        bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(e))) << (16 * k);
     }
-    for (; x < b; ++x)
-        if ((load_pixel<T>(row, x) == v) == Equal)
-            return x;
-    return b;
+    return bits;
 }
 
-// Last x in [a, b) whose pixel equals `v`; a - 1 when there is none.
+// The open mask of view row r; bits past the view's width stay clear.
 template <typename T>
-static int scan_left_equal(const uint8_t *row, int a, int b, T v)
+static void compute_open(Fill &f, int r)
 {
-    constexpr int lanes = 16 / sizeof(T);
-    __m128i vv = splat<T>(v);
-    int x = b;
-    while (x - a >= lanes) {
-        x -= lanes;
-        if (unsigned m = equal_mask<T>(row, x, vv))
-            return x + static_cast<int>(static_cast<unsigned>(31 - __builtin_clz(m)) / sizeof(T));
+    const uint8_t *row = f.ctx->line[f.vy + r] + static_cast<std::size_t>(f.vx) * sizeof(T);
+    uint64_t *out = f.open + static_cast<std::size_t>(r) * f.words;
+    const auto border = static_cast<T>(f.border);
+    const __m128i v = splat<T>(border);
+    int w = 0;
+    for (; (w + 1) * 64 <= f.vw; ++w)
+        out[w] = ~equal_bits64<T>(row + static_cast<std::size_t>(w) * 64 * sizeof(T), v);
+    if (w * 64 < f.vw) {
+        uint64_t m = 0;
+        for (int i = w * 64; i < f.vw; ++i)
+            if (load_pixel<T>(row, i) != border)
+                m |= 1ULL << (i - w * 64);
+        out[w] = m;
     }
-    while (x > a)
-        if (load_pixel<T>(row, --x) == v)
-            return x;
-    return a - 1;
 }
 
 // ---- search ----------------------------------------------------------------
 
-// Makes room at the tail of the queue todo[next..count) of `cap` entries:
-// moves it to the front when at least half of the block is spent, otherwise
-// doubles the block. Null when the block cannot grow (the old one is kept).
-[[gnu::noinline]] static FillSpan *make_room(FillSpan *todo, std::size_t *next, std::size_t *count, std::size_t *cap)
+// Every bit of `open` whose run of set bits reaches a bit of x at or above
+// it: x spreads downwards over distances 1, 2, 4, ... while `open` holds.
+static uint64_t spread_down(uint64_t x, uint64_t open)
 {
-    if (*next && *next >= *cap / 2) {
-        std::memmove(todo, todo + *next, (*count - *next) * sizeof(FillSpan));
-        *count -= *next;
-        *next = 0;
-        return todo;
-    }
-    std::size_t grown = *cap ? 2 * *cap : 256;
-    if (allocation_fails())
-        return nullptr;
-    auto *p = static_cast<FillSpan *>(std::realloc(todo, grown * sizeof(FillSpan)));
-    if (p)
-        *cap = grown;
-    return p;
+    uint64_t m = open;
+    x |= (x >> 1) & m;
+    m &= m >> 1;
+    x |= (x >> 2) & m;
+    m &= m >> 2;
+    x |= (x >> 4) & m;
+    m &= m >> 4;
+    x |= (x >> 8) & m;
+    m &= m >> 8;
+    x |= (x >> 16) & m;
+    m &= m >> 16;
+    return x | ((x >> 32) & m);
 }
 
-// Finds the whole region from the seed: the rows above and below every
-// recorded run are searched, runs found meanwhile included. The hot state
-// lives in locals so that it stays in registers.
-template <typename T>
-static bool search(Fill &f, int sx, int sy)
+// Adds to the region of view row r every run of its open pixels that holds
+// a seed; seeds(w) gives word w's seeds, which are open and outside the
+// region, and only words lo..hi have any. Since the region holds only whole
+// runs, the runs found are new. Upwards, adding the seeds to the open mask
+// carries each through the rest of its run (and into the next word when
+// the run goes on there); downwards, the bits reached spread over the run's
+// lower part, word by word from the top. Returns the changed words in
+// *a..*b (none: *a > *b).
+template <typename Seeds>
+static void grow_row(Fill &f, int r, int lo, int hi, Seeds seeds, int *a, int *b)
 {
-    const int vx = f.vx, vy = f.vy, vh = f.vh, end = f.vx + f.vw;
+    uint64_t *reg = f.seen + static_cast<std::size_t>(r) * f.words;
+    const uint64_t *op = f.open + static_cast<std::size_t>(r) * f.words;
+    const int last = static_cast<int>(f.words) - 1;
+    int top = -1, bottom = hi + 1;
+    uint64_t carry = 0;
+    for (int w = lo; w <= last && (w <= hi || carry); ++w) {
+        uint64_t s = w <= hi ? seeds(w) : 0;
+        if (!s && !carry)
+            continue;
+        uint64_t o = op[w], t, sum;
+        bool c1 = __builtin_add_overflow(o, s, &t), c2 = __builtin_add_overflow(t, carry, &sum);
+        uint64_t reach = ((sum ^ o) & o) | s;
+        carry = c1 || c2;
+        if (reach) {
+            reg[w] |= reach;
+            top = w;
+            bottom = std::min(bottom, w);
+        }
+    }
+    if (top < 0)
+        return;
+    carry = 0;
+    for (int w = top; w >= 0 && (w >= bottom || carry); --w) {
+        uint64_t o = op[w], before = reg[w];
+        uint64_t x = spread_down(before | (carry << 63 & o), o);
+        reg[w] = x;
+        // A run at bit 0 goes on in the word below when that word's top
+        // pixel is open and not yet in the region (which holds whole runs).
+        carry = w > 0 ? x & (op[w - 1] >> 63) & ~(reg[w - 1] >> 63) & 1 : 0;
+        if (x != before)
+            bottom = std::min(bottom, w);
+    }
+    *a = bottom;
+    *b = top;
+}
+
+// Queues view row r with its grown words a..b and widens the bounding box.
+static void note_growth(Fill &f, int r, int a, int b, int *sp, int *wmin, int *wmax, int *rmin, int *rmax)
+{
+    RowState &rs = f.rows[r];
+    if (!rs.queued) {
+        rs = {a, b, rs.has_open, true};
+        f.stack[(*sp)++] = r;
+    } else {
+        rs.lo = std::min(rs.lo, a);
+        rs.hi = std::max(rs.hi, b);
+    }
+    *wmin = std::min(*wmin, a);
+    *wmax = std::max(*wmax, b);
+    *rmin = std::min(*rmin, r);
+    *rmax = std::max(*rmax, r);
+}
+
+// Finds the whole region from the seed (sx, sy), which is in the view and
+// no border pixel.
+template <typename T>
+static void search(Fill &f, int sx, int sy)
+{
     if (f.border > std::numeric_limits<T>::max()) {
         // A border value wider than the pixels matches none of them.
-        for (int r = 0; r < vh; ++r)
+        for (int r = 0; r < f.vh; ++r)
             set_bits(f.seen + static_cast<std::size_t>(r) * f.words, 0, f.vw - 1);
-        f.x1 = vx;
-        f.x2 = end - 1;
-        f.y1 = vy;
-        f.y2 = vy + vh - 1;
-        return true;
+        f.x1 = f.vx;
+        f.x2 = f.vx + f.vw - 1;
+        f.y1 = f.vy;
+        f.y2 = f.vy + f.vh - 1;
+        return;
     }
-    const auto border = static_cast<T>(f.border);
-    uint8_t *const *line = f.ctx->line;
-    uint64_t *const seen = f.seen;
     const std::size_t words = f.words;
-    FillSpan *todo = nullptr;
-    std::size_t next = 0, count = 0, cap = 0;
-    int x1 = sx, x2 = sx, y1 = sy, y2 = sy;
-
-    // add_span: grows the run of non-border pixels through (x, y), which is
-    // no border pixel and in no recorded run, records and queues it. Returns
-    // the run's right end, or FAILED when it cannot be queued. Narrow runs
-    // are common (combs, hatching), so the pixel next to x on each side is
-    // tested before a wider scan.
-    auto add_span = [&](int x, int y) __attribute__((always_inline)) -> int {
-        const uint8_t *row = line[y];
-        int left = x, right = x;
-        if (left > vx && load_pixel<T>(row, left - 1) != border)
-            left = scan_left_equal<T>(row, vx, left - 1, border) + 1;
-        if (right + 1 < end && load_pixel<T>(row, right + 1) != border)
-            right = scan_right<T, true>(row, right + 2, end, border) - 1;
-        if (count == cap) [[unlikely]] {
-            FillSpan *p = make_room(todo, &next, &count, &cap);
-            if (!p)
-                return FAILED;
-            todo = p;
-        }
-        set_bits(seen + static_cast<std::size_t>(y - vy) * words, left - vx, right - vx);
-        todo[count++] = {y, left, right};
-        x1 = std::min(x1, left);
-        x2 = std::max(x2, right);
-        y1 = std::min(y1, y);
-        y2 = std::max(y2, y);
-        return right;
-    };
-    // Records every run of row y that touches columns left..right. A pixel
-    // of a recorded run identifies it, because recorded runs are maximal and
-    // so never overlap; one past a run's end is a border pixel or the view's
-    // edge, so the walk skips it.
-    auto scan_neighbour = [&](int left, int right, int y) __attribute__((always_inline)) -> bool {
-        const uint8_t *row = line[y];
-        const uint64_t *bits = seen + static_cast<std::size_t>(y - vy) * words;
-        int x = left;
-        while (x <= right) {
-            if (test_bit(bits, x - vx)) {
-                x = vx + next_bit<false>(bits, x - vx, end - vx) + 1;
-            } else if (load_pixel<T>(row, x) == border) {
-                x = scan_right<T, false>(row, x + 1, right + 1, border);
-            } else {
-                int r = add_span(x, y);
-                if (r == FAILED)
-                    return false;
-                x = r + 2;
+    int sp = 0, wmin = INT_MAX, wmax = -1, rmin = INT_MAX, rmax = -1;
+    const int r0 = sy - f.vy, c0 = sx - f.vx;
+    compute_open<T>(f, r0);
+    f.rows[r0].has_open = true;
+    int a = INT_MAX, b = -1;
+    grow_row(f, r0, c0 >> 6, c0 >> 6, [&](int) { return 1ULL << (c0 & 63); }, &a, &b);
+    note_growth(f, r0, a, b, &sp, &wmin, &wmax, &rmin, &rmax);
+    while (sp > 0) {
+        const int r = f.stack[--sp];
+        RowState &rs = f.rows[r];
+        rs.queued = false;
+        const int lo = rs.lo, hi = rs.hi;
+        const uint64_t *from = f.seen + static_cast<std::size_t>(r) * words;
+        for (int nr : {r - 1, r + 1}) {
+            if (nr < 0 || nr >= f.vh)
+                continue;
+            if (!f.rows[nr].has_open) {
+                compute_open<T>(f, nr);
+                f.rows[nr].has_open = true;
             }
+            const uint64_t *op = f.open + static_cast<std::size_t>(nr) * words;
+            const uint64_t *reg = f.seen + static_cast<std::size_t>(nr) * words;
+            a = INT_MAX;
+            b = -1;
+            grow_row(f, nr, lo, hi, [&](int w) { return from[w] & op[w] & ~reg[w]; }, &a, &b);
+            if (a <= b)
+                note_growth(f, nr, a, b, &sp, &wmin, &wmax, &rmin, &rmax);
         }
-        return true;
-    };
-
-    bool ok = add_span(sx, sy) != FAILED;
-    while (ok && next < count) {
-        FillSpan s = todo[next++];
-        if (s.row - 1 >= vy)
-            ok = scan_neighbour(s.left, s.right, s.row - 1);
-        if (ok && s.row + 1 < vy + vh)
-            ok = scan_neighbour(s.left, s.right, s.row + 1);
     }
-    std::free(todo);
-    f.x1 = x1;
-    f.x2 = x2;
-    f.y1 = y1;
-    f.y2 = y2;
-    return ok;
+    f.x1 = f.vx + wmin * 64;
+    f.x2 = f.vx + std::min(f.vw, (wmax + 1) * 64) - 1;
+    f.y1 = f.vy + rmin;
+    f.y2 = f.vy + rmax;
 }
 
 // ---- writing ---------------------------------------------------------------
@@ -320,32 +322,94 @@ static void for_each_run(const uint64_t *bits, int first, int end, F &&emit)
         emit(open, end);
 }
 
-// Writes every run of set bits in the bitmap: these are exactly the recorded
-// runs, since two maximal runs of a row never touch. Narrow opaque runs are
-// stored in place, where a call into the span filler would cost more than
-// the pixels.
+// Lane masks for the 16 bytes at a group of pixels: lane i is all ones when
+// bit i of `bits` is set.
+template <typename T>
+static __m128i lane_mask(unsigned bits)
+{
+    if constexpr (sizeof(T) == 4) {
+        const __m128i sel = _mm_setr_epi32(1, 2, 4, 8);
+        return _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(static_cast<int>(bits)), sel), sel);
+    } else if constexpr (sizeof(T) == 2) {
+        const __m128i sel = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
+        return _mm_cmpeq_epi16(_mm_and_si128(_mm_set1_epi16(static_cast<short>(bits)), sel), sel);
+    } else {
+        const __m128i sel = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+        __m128i b = _mm_unpacklo_epi64(_mm_set1_epi8(static_cast<char>(bits)), _mm_set1_epi8(static_cast<char>(bits >> 8)));
+        return _mm_cmpeq_epi8(_mm_and_si128(b, sel), sel);
+    }
+}
+
+// A solid fill of the region in row `row` (pixels from the view's left
+// edge), 16 bytes at a time: whole groups are stored, partial ones take the
+// fill colour where their bits are set and keep the other pixels. A group
+// reaching past the view's right edge goes pixel by pixel, so nothing
+// outside the view is touched.
+template <typename T>
+static void write_solid_row(DrawContext *ctx, uint8_t *row, const uint64_t *bits, int first_word, int last_word,
+                            int width, T value)
+{
+    constexpr int per = 16 / sizeof(T);
+    const __m128i v = splat<T>(value);
+    for (int w = first_word; w <= last_word; ++w) {
+        uint64_t m = bits[w];
+        if (!m)
+            continue;
+        if (m == ~0ULL) {
+            // Whole words in a row are one span for the span filler.
+            int end = w + 1;
+            while (end <= last_word && bits[end] == ~0ULL)
+                ++end;
+            ctx->pixel_set(row + static_cast<std::size_t>(w) * 64 * sizeof(T), value,
+                           static_cast<std::size_t>(end - w) * 64);
+            w = end - 1;
+            continue;
+        }
+        for (int g = 0; g < 64 && m; g += per, m >>= per) {
+            auto part = static_cast<unsigned>(m & ((1ULL << per) - 1));
+            if (!part)
+                continue;
+            int x = w * 64 + g;
+            uint8_t *p = row + static_cast<std::size_t>(x) * sizeof(T);
+            if (x + per > width) {
+                for (int i = 0; i < per; ++i)
+                    if (part >> i & 1)
+                        std::memcpy(p + i * sizeof(T), &value, sizeof(T));
+            } else if (part == (1u << per) - 1) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+            } else {
+                __m128i k = lane_mask<T>(part);
+                __m128i d = load16(p);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(p), _mm_or_si128(_mm_and_si128(k, v), _mm_andnot_si128(k, d)));
+            }
+        }
+    }
+}
+
+// Writes every run of set bits in the bitmap: these are exactly the found
+// runs, since two maximal runs of a row never touch. Solid opaque fills
+// go by groups of pixels; blended and tiled ones by runs.
 template <typename T>
 static void write_region(const Fill &f, uint32_t fill, const uint8_t *tile, int mode)
 {
     DrawContext *ctx = f.ctx;
     constexpr int bpp = sizeof(T);
     bool opaque = ctx->pixel_set == rk_hPixelSetSolid;
-    const auto value = static_cast<T>(fill);
     const int vx = f.vx, first = f.x1 - f.vx, end = f.x2 - f.vx + 1;
     for (int y = f.y1; y <= f.y2; ++y) {
         const uint64_t *bits = f.seen + static_cast<std::size_t>(y - f.vy) * f.words;
         uint8_t *row = ctx->line[y];
+        if (mode == 0 && opaque) {
+            write_solid_row<T>(ctx, row + static_cast<std::size_t>(vx) * bpp, bits, first >> 6, (end - 1) >> 6, f.vw,
+                               static_cast<T>(fill));
+            continue;
+        }
         const uint8_t *src = tile + (y & 7) * 8 * bpp;
         for_each_run(bits, first, end, [&](int a, int b) __attribute__((always_inline)) {
-            uint8_t *p = row + static_cast<std::size_t>(vx + a) * bpp;
-            if (mode != 0) {
+            if (mode != 0)
                 write_tile(row, vx + a, vx + b - 1, src, bpp);
-            } else if (opaque && b - a <= 8) {
-                for (int i = 0; i < b - a; ++i)
-                    std::memcpy(p + i * bpp, &value, bpp);
-            } else {
-                ctx->pixel_set(p, fill, static_cast<std::size_t>(b - a));
-            }
+            else
+                ctx->pixel_set(row + static_cast<std::size_t>(vx + a) * bpp, fill, static_cast<std::size_t>(b - a));
         });
     }
     // The region is connected: every row from the first to the last has runs.
@@ -355,25 +419,44 @@ static void write_region(const Fill &f, uint32_t fill, const uint8_t *tile, int 
 
 // ---- the operation ---------------------------------------------------------
 
+// Allocates one block for the search, counted for the failure tests.
+static void *allocate(std::size_t count, std::size_t size, bool zero)
+{
+    if (allocation_fails())
+        return nullptr;
+    return zero ? std::calloc(count, size) : std::malloc(count * size);
+}
+
 static bool start_fill(Fill &f)
 {
     std::size_t bitmap_words;
     f.words = (static_cast<std::size_t>(f.vw) + 63) / 64;
-    if (!rk_hSizeMulAdd(static_cast<long long>(f.words), f.vh, 0, &bitmap_words) || allocation_fails())
+    if (!rk_hSizeMulAdd(static_cast<long long>(f.words), f.vh, 0, &bitmap_words))
         return false;
     // Large zeroed blocks come straight from the kernel, so a small region in
-    // a big view touches only the bitmap pages it uses.
-    f.seen = static_cast<uint64_t *>(std::calloc(bitmap_words, sizeof(uint64_t)));
-    return f.seen != nullptr;
+    // a big view touches only the bitmap pages it uses; the open masks are
+    // written before they are read.
+    auto rows = static_cast<std::size_t>(f.vh);
+    f.seen = static_cast<uint64_t *>(allocate(bitmap_words, sizeof(uint64_t), true));
+    f.open = f.seen ? static_cast<uint64_t *>(allocate(bitmap_words, sizeof(uint64_t), false)) : nullptr;
+    f.rows = f.open ? static_cast<RowState *>(allocate(rows, sizeof(RowState), true)) : nullptr;
+    f.stack = f.rows ? static_cast<int32_t *>(allocate(rows, sizeof(int32_t), false)) : nullptr;
+    return f.stack != nullptr;
 }
 
-// Finds the region, then writes it under the screen lock; when the search
-// cannot get its memory, nothing is written.
+static void end_fill(Fill &f)
+{
+    std::free(f.seen);
+    std::free(f.open);
+    std::free(f.rows);
+    std::free(f.stack);
+}
+
+// Finds the region, then writes it under the screen lock.
 template <typename T>
 static void fill_region(Fill &f, int sx, int sy, uint32_t fill, const uint8_t *tile, int mode)
 {
-    if (!search<T>(f, sx, sy))
-        return;
+    search<T>(f, sx, sy);
     rk_GfxLock();
     write_region<T>(f, fill, tile, mode);
     rk_GfxUnlock(1, 0);
@@ -422,5 +505,5 @@ void rk_GfxPaint(void *target, float x, float y, uint32_t fill_color, uint32_t b
         default: fill_region<uint32_t>(f, sx, sy, fill, pattern, mode); break;
         }
     }
-    std::free(f.seen);
+    end_fill(f);
 }

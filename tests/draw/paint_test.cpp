@@ -357,6 +357,67 @@ TEST_F(Paint, MatchesReferenceRegionOnRandomImages)
     }
 }
 
+// Screens wider than several bitmap words, with few borders so that runs
+// and regions cross words and wind between rows, each filled inside a random
+// view: inside the view the region must match the reference (found in the
+// view alone), outside it nothing may change. Solid, blended and tiled
+// fills all take part.
+TEST_F(Paint, MatchesReferenceRegionAcrossWordsInViews)
+{
+    std::mt19937 rng(777);
+    for (int round = 0; round < 36; ++round) {
+        int depth = (round % 3 == 0) ? 8 : (round % 3 == 1) ? 16 : 32;
+        int w = 130 + static_cast<int>(rng() % 300), h = 20 + static_cast<int>(rng() % 60);
+        open(w, h, depth, 0, round % 4 == 3 ? RK_MODE_ALPHA_PRIMITIVES : 0);
+        uint32_t mask = depth == 8 ? 0xFF : depth == 16 ? 0xFFFF : 0xFFFFFFFF;
+        uint32_t border = 0x11223344 & mask, other = 0x55667788 & mask;
+        std::vector<uint32_t> px(static_cast<std::size_t>(w) * h);
+        unsigned density = 3 + rng() % 40;  // percent of border pixels
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint32_t v = rng() % 100 < density ? border : other;
+                px[static_cast<std::size_t>(y) * w + x] = v;
+                std::memcpy(__rk_gfx->framebuffer + static_cast<std::size_t>(y) * __rk_gfx->pitch +
+                                static_cast<std::size_t>(x) * (depth / 8),
+                            &v, depth / 8);
+            }
+        int x1 = static_cast<int>(rng() % (w / 3)), y1 = static_cast<int>(rng() % (h / 3));
+        int x2 = w - 1 - static_cast<int>(rng() % (w / 3)), y2 = h - 1 - static_cast<int>(rng() % (h / 3));
+        rk_GfxView(x1, y1, x2, y2, 0, 0, BOTH_OMITTED);
+        int vw = x2 - x1 + 1, vh = y2 - y1 + 1;
+        std::vector<uint32_t> view(static_cast<std::size_t>(vw) * vh);
+        for (int y = 0; y < vh; ++y)
+            for (int x = 0; x < vw; ++x)
+                view[static_cast<std::size_t>(y) * vw + x] = px[static_cast<std::size_t>(y + y1) * w + x + x1];
+        int sx = static_cast<int>(rng() % vw), sy = static_cast<int>(rng() % vh);
+        std::vector<bool> in = reference_region(view, vw, vh, sx, sy, border);
+        uint32_t fill = depth == 32 ? 0x80FF00FFu : 0x99AABBCC & mask;
+        auto user = [&](uint32_t v) {
+            return depth != 16 ? v : ((v & 0xF800) << 8) | ((v & 0x07E0) << 5) | ((v & 0x1F) << 3);
+        };
+        int mode = round % 5 == 4 ? 1 : 0;
+        std::string tile(256, '\0');
+        for (char &c : tile)
+            c = static_cast<char>(rng());
+        rk_GfxPaint(nullptr, static_cast<float>(sx), static_cast<float>(sy), user(fill), user(border),
+                    mode ? rk_StrAllocTempBytes(tile.data(), tile.size()) : nullptr, mode, 0);
+        bool blended = (__rk_gfx->flags & SCREEN_ALPHA_PRIMITIVES) && depth == 32;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint32_t was = px[static_cast<std::size_t>(y) * w + x], want = was;
+                bool inside = x >= x1 && x <= x2 && y >= y1 && y <= y2;
+                if (inside && in[static_cast<std::size_t>(y - y1) * vw + (x - x1)]) {
+                    if (mode)
+                        std::memcpy(&want, tile.data() + ((y & 7) * 8 + (x & 7)) * (depth / 8), depth / 8);
+                    else
+                        want = blended ? rk_hBlendPixelMMX(was, fill) : fill;
+                }
+                ASSERT_EQ(pixel(x, y), want) << "round " << round << " depth " << depth << " at " << x << "," << y;
+            }
+        rk_GfxScreen(0, 0, 0, 0, 0);
+    }
+}
+
 TEST_F(Paint, AllocationFailureWritesNothing)
 {
     open(40, 30, 32);
