@@ -454,7 +454,7 @@ TEST_F(PaintProgram, ExitLeavesTheTerminalAsItWas)
     EXPECT_EQ(running.c_lflag & (ICANON | ECHO), 0u);
 
     click(745, 12);  // Exit
-    int status = tty.finish();
+    int status = tty.finish(10000ms);
     ASSERT_NE(status, -1) << "the program did not end";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     ASSERT_EQ(tcgetattr(tty.slave, &after), 0);

@@ -94,10 +94,14 @@ TEST(Terminal, RawWhileRunningAndRestoredAfterEveryEnding)
         int out_fd = mkstemp(out_path);
         ASSERT_GE(out_fd, 0);
         close(out_fd);
-        std::string asan = std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
-                           ":handle_segv=0:handle_abort=0";
+        // The sanitizers' own fault handlers stay out of the way: the
+        // program must end by the signal itself.
+        auto sanitizer = [](const char *name) {
+            return std::string(getenv(name) ? getenv(name) : "") + ":handle_segv=0:handle_abort=0";
+        };
+        std::string asan = sanitizer("ASAN_OPTIONS"), tsan = sanitizer("TSAN_OPTIONS");
         auto started = std::chrono::steady_clock::now();
-        ASSERT_TRUE(p.start({TERM_PROBE}, {{"TERM", c.term}, {"ASAN_OPTIONS", asan.c_str()}},
+        ASSERT_TRUE(p.start({TERM_PROBE}, {{"TERM", c.term}, {"ASAN_OPTIONS", asan.c_str()}, {"TSAN_OPTIONS", tsan.c_str()}},
                             c.stdout_to_file ? out_path : nullptr));
         if (c.answer_cursor) {
             ASSERT_TRUE(p.wait_for([&] { return p.output.find("\x1b[6n") != std::string::npos; }));
