@@ -130,6 +130,7 @@ struct KeyLookup {
     int s;          // scancode
     int e;          // low byte of the keymap value
     bool pressed;
+    bool console;   // the keymap names a console for this key
     int switch_to;  // console to switch to, 0 for none
 };
 using TranslateFn = int (*)(KeyLookup &k);
@@ -158,6 +159,7 @@ int tr_pad(KeyLookup &k)
 
 int tr_console(KeyLookup &k)
 {
+    k.console = true;
     if (k.pressed)
         k.switch_to = k.e + 1;
     return 0;
@@ -306,9 +308,13 @@ bool handle_key_byte(uint8_t b, bool *interrupt)
     kbd.key_state[s] = released ? 0 : 128;
 
     int key = 0;
-    KeyLookup k{s, 0, !released, 0};
+    KeyLookup k{s, 0, !released, false, 0};
     if (is_extended_scancode(s) && !is_keypad_key(kernel_code)) {
-        key = 0x100 + s;
+        // The keymap still decides whether the key, with the modifiers
+        // held, switches consoles (Alt+F1 and the like); then it types
+        // nothing.
+        keymap_key(k);
+        key = k.console ? 0 : 0x100 + s;
     } else if (s == SC_BACKSPACE) {
         key = 8;
     } else {
