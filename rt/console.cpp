@@ -229,6 +229,12 @@ RkString *rk_ConsoleInkey()
     int c = next_key(false);
     if (c < 0)
         return rk_StrAllocTempDesc("");
+    // The console keyboard's extended keys (0x100 + scancode) read as 255
+    // and the scancode, as on the graphics screen.
+    if (c > 0xFF) {
+        const char two[2] = {static_cast<char>(0xFF), static_cast<char>(c & 0xFF)};
+        return rk_StrAllocTempBytes(two, 2);
+    }
     char b = static_cast<char>(c);
     return rk_StrAllocTempBytes(&b, 1);
 }

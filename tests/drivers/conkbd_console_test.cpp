@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "gfx/drivers/conkbd.h"
+#include "rt/console.h"
+#include "rt/str.h"
 #include "rt/term.h"
 #include "tests/support/testdev.h"
 
@@ -230,6 +232,25 @@ TEST_F(ConsoleKeyboard, HeldKeysRingAndInterrupt)
     poll();
     sigaction(SIGINT, &old, nullptr);
     EXPECT_EQ(interrupts, 1);
+}
+
+// The text console's key entries read the keyboard's ring while it runs.
+TEST_F(ConsoleKeyboard, TextConsoleReadsTheRing)
+{
+    ASSERT_EQ(start(), 0);
+    keys({K_HOME, up(K_HOME), K_A, up(K_A), K_1, up(K_1)});
+    poll();
+    RkString *s = rk_Inkey();
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(std::string(s->data, static_cast<std::size_t>(s->len)), "\xFFG");  // 255, scancode 71
+    rk_hStrDelTemp(s);
+    EXPECT_EQ(rk_KeyHit(), 1);
+    EXPECT_EQ(rk_Getkey(), 'a');
+    s = rk_Inkey();
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(std::string(s->data, static_cast<std::size_t>(s->len)), "1");
+    rk_hStrDelTemp(s);
+    EXPECT_EQ(rk_KeyHit(), 0);
 }
 
 TEST_F(ConsoleKeyboard, ConsoleSwitchSavesWaitsAndRestores)
