@@ -586,7 +586,8 @@ int rk_hConsoleGfxMode(void (*exit_routine)(), void (*save)(), void (*restore)()
     } else {
         if (gfx_keyboard_active) {
             rk_sys->ioctl(c.tty_fd, KDSETMODE, reinterpret_cast<void *>(KD_TEXT));
-            keyboard_ops->stop();
+            if (keyboard_ops)
+                keyboard_ops->stop();
             gfx_keyboard_active = false;
             rk_hTermOut(RK_TERM_RESET_SCREEN, 0, 0);
         }
