@@ -30,7 +30,8 @@
 #include "gfx/image/bsave.h"
 #include "gfx/image/convert.h"
 
-// Keyboard, events and mouse.
+// Keyboard, events and mouse; held keys without a screen.
+#include "gfx/drivers/conkbd.h"
 #include "gfx/input/keys.h"
 #include "gfx/input/mouse.h"
 
