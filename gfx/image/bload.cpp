@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "gfx/core/color.h"
 #include "gfx/core/mem.h"
@@ -614,13 +613,14 @@ static int decode_rle(BmpLoad *b)
     return RK_OK;
 }
 
-static int load_bitmap(DrawContext *ctx, std::FILE *f, void *dest, uint32_t *user_palette, bool current_header)
+// file_size: the bytes of a regular file, 0 for a stream without a size.
+static int load_bitmap(DrawContext *ctx, std::FILE *f, long long file_size, void *dest, uint32_t *user_palette,
+                       bool current_header)
 {
     BmpLoad b{};
     b.f = f;
     // The file's size bounds every row buffer (a stream without one holds nothing).
-    struct stat st;
-    b.file_size = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
+    b.file_size = file_size;
     if (std::fseek(f, 0, SEEK_SET) != 0)
         return RK_ERR_CONTENTS;
 
@@ -776,11 +776,12 @@ int gfx_bload(RkString *filename, void *dest, uint32_t *user_palette, bool curre
         rk_hStrDelTemp(filename);
         return rk_ErrorSetNum(RK_ERR_STATE);
     }
-    std::FILE *f = rk_hImageFileOpen(filename, "rb");
-    if (!f) {
+    ImageFileReader file;
+    if (!rk_hImageFileOpenRead(filename, &file)) {
         rk_hStrDelTemp(filename);
         return rk_ErrorSetNum(RK_ERR_FILE);
     }
+    std::FILE *f = file.f;
     rk_hPrepareTarget(ctx, nullptr);
     rk_hSetPixelTransfer(ctx, 0xFF000000u);
 
@@ -791,13 +792,13 @@ int gfx_bload(RkString *filename, void *dest, uint32_t *user_palette, bool curre
         result = load_raw(ctx, f, kind, dest, user_palette);
         break;
     case 'B':
-        result = load_bitmap(ctx, f, dest, user_palette, current_header);
+        result = load_bitmap(ctx, f, file.size, dest, user_palette, current_header);
         break;
     default:
         result = RK_ERR_CONTENTS;
         break;
     }
-    std::fclose(f);
+    rk_hImageFileClose(&file);
     rk_hStrDelTemp(filename);
     return rk_ErrorSetNum(result);
 }

@@ -1,7 +1,12 @@
 #include "gfx/image/imagefile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "gfx/core/target.h"
 #include "rt/str.h"
@@ -13,9 +18,9 @@ void rk_hConvertPath(char *path)
             *path = '/';
 }
 
-std::FILE *rk_hImageFileOpen(const RkString *name, const char *mode)
+// The path of `name`: at most 1022 characters, slashes for backslashes.
+static void file_path(const RkString *name, char (&path)[1023])
 {
-    char path[1023];
     std::size_t len = 0;
     if (name && name->data && name->len > 0)
         len = std::min<std::size_t>(static_cast<std::size_t>(name->len), sizeof path - 1);
@@ -23,9 +28,70 @@ std::FILE *rk_hImageFileOpen(const RkString *name, const char *mode)
         std::memcpy(path, name->data, len);
     path[len] = '\0';
     rk_hConvertPath(path);
+}
+
+std::FILE *rk_hImageFileOpen(const RkString *name, const char *mode)
+{
+    char path[1023];
+    file_path(name, path);
     if (!path[0])
         return nullptr;
     return std::fopen(path, mode);
+}
+
+// Files up to this size are read whole: icons and other small pictures.
+static constexpr off_t SMALL_FILE = 64 * 1024;
+
+bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r)
+{
+    *r = {nullptr, nullptr, 0};
+    char path[1023];
+    file_path(name, path);
+    if (!path[0])
+        return false;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        r->size = st.st_size;
+    if (r->size > 0 && r->size <= SMALL_FILE) {
+        auto size = static_cast<std::size_t>(r->size);
+        std::size_t got = 0;
+        if ((r->bytes = std::malloc(size))) {
+            while (got < size) {
+                ssize_t n = read(fd, static_cast<char *>(r->bytes) + got, size - got);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+            // A file that shrank meanwhile is taken as far as it was read.
+            if (got > 0 && (r->f = fmemopen(r->bytes, got, "rb"))) {
+                close(fd);
+                r->size = static_cast<long long>(got);
+                return true;
+            }
+            std::free(r->bytes);
+            r->bytes = nullptr;
+            if (lseek(fd, 0, SEEK_SET) != 0) {
+                close(fd);
+                return false;
+            }
+        }
+    }
+    if (!(r->f = fdopen(fd, "rb")))
+        close(fd);
+    return r->f != nullptr;
+}
+
+void rk_hImageFileClose(ImageFileReader *r)
+{
+    if (r->f)
+        std::fclose(r->f);
+    std::free(r->bytes);
+    *r = {nullptr, nullptr, 0};
 }
 
 void rk_hImageBufferInfo(const void *buffer, ImageBufferInfo *info)

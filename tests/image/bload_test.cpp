@@ -1,4 +1,5 @@
 #include <functional>
+#include <random>
 
 #include "fuzz/bload_driver.h"
 #include "gfx/core/screen.h"
@@ -51,6 +52,33 @@ TEST_F(Bload, Icon24BitBottomUpFillsEveryPixelWithOpaqueAlpha)
     const uint32_t c = icon_rgb(7, 21 - 5);
     EXPECT_EQ(px(img, 7, 5), (((c >> 19) & 31) << 11) | (((c >> 10) & 63) << 5) | ((c >> 3) & 31));
     rk_GfxImageDestroy(img);
+}
+
+// Small files are read whole and parsed from memory, larger ones as
+// streams: the same bitmap loads alike either way (padded past the size
+// where the stream takes over), and as its bytes say.
+TEST_F(Bload, FilesReadWholeOrAsStreamsLoadAlike)
+{
+    open(800, 600, 32);
+    std::mt19937 rng(5);
+    Bytes pixels(static_cast<std::size_t>(40) * 3 * 30);
+    for (auto &v : pixels)
+        v = static_cast<uint8_t>(rng());
+    const Bytes bmp = make_bmp({.width = 40, .height = 30, .pixels = pixels});
+    Bytes padded = bmp;
+    padded.resize(70 * 1024, 0x5A);
+    void *a = rk_GfxImageCreate(40, 30, 0x123456, 0, 0), *b = rk_GfxImageCreate(40, 30, 0x123456, 0, 0);
+    EXPECT_EQ(load(write("small.bmp", bmp), a), 0);
+    EXPECT_EQ(load(write("large.bmp", padded), b), 0);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const uint8_t *p = pixels.data() + static_cast<std::size_t>(29 - y) * 120 + 3 * x;
+            ASSERT_EQ(px(a, x, y), 0xFF000000u | p[2] << 16 | p[1] << 8 | p[0]) << x << "," << y;
+            ASSERT_EQ(px(b, x, y), px(a, x, y)) << x << "," << y;
+        }
+    rk_GfxImageDestroy(a);
+    rk_GfxImageDestroy(b);
+    EXPECT_EQ(load(path("missing.bmp"), nullptr), 2);
 }
 
 TEST_F(Bload, TheProgramsIconsLoadPixelForPixel)
