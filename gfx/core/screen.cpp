@@ -11,6 +11,7 @@
 #include "gfx/draw/builtin.h"
 #include "gfx/draw/clear.h"
 #include "gfx/drivers/driver.h"
+#include "gfx/drivers/fbdev.h"
 #include "gfx/drivers/x11.h"
 #include "gfx/input/keys.h"
 #include "gfx/input/mouse.h"
@@ -505,8 +506,8 @@ void rk_GfxViewUpdate() {}
 
 void rk_hScreenInfo(int *w, int *h, int *depth, int *refresh)
 {
-    int v[4];
-    if (rk_hX11ScreenInfo(&v[0], &v[1], &v[2], &v[3]) != 0)
+    int v[4] = {0, 0, 0, 0};
+    if (rk_hX11ScreenInfo(&v[0], &v[1], &v[2], &v[3]) != 0 && rk_hFBDevInfo(&v[0], &v[1], &v[2], &v[3]) != 0)
         v[0] = v[1] = v[2] = v[3] = 0;
     int *out[4] = {w, h, depth, refresh};
     for (int i = 0; i < 4; ++i)

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/kd.h>
@@ -24,6 +26,7 @@ struct Fd {
     Kind kind;
     uint8_t mouse;   // index of the mouse device
     int accmode;     // O_RDONLY, O_WRONLY or O_RDWR
+    pid_t owner;     // the process that opened it
 };
 
 struct Ring {
@@ -52,6 +55,7 @@ struct Ring {
 struct Mapping {
     void *addr;
     std::size_t len;
+    pid_t owner;
 };
 
 constexpr int kMaxFds = 64;
@@ -73,6 +77,7 @@ struct TestDev::Shared {
     uint16_t cmap[3][256];
     uint32_t vcount, retraces;
 
+    int adopted_fd;  // a real descriptor whose console requests the device answers
     int kb_mode, kd_mode, leds, lights, active_vt;
     termios term;
     uint16_t keymap[16][128];
@@ -136,15 +141,31 @@ static void pause_ms(int ms)
     nanosleep(&t, nullptr);
 }
 
+// Whether a process is still running (a zombie is not).
+static bool alive(pid_t pid)
+{
+    if (pid <= 0 || kill(pid, 0) != 0)
+        return false;
+    char path[64], state = 0;
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    if (FILE *f = std::fopen(path, "r")) {
+        if (std::fscanf(f, "%*d %*s %c", &state) != 1)
+            state = 0;
+        std::fclose(f);
+    }
+    return state != 'Z' && state != 0;
+}
+
 static int fail(int err)
 {
     errno = err;
     return -1;
 }
 
+static Fd terminal{Kind::terminal, 0, O_RDWR, 0};
+
 static Fd *fake_fd(TestDev::Shared *s, int fd)
 {
-    static Fd terminal{Kind::terminal, 0, O_RDWR};
     if (fd == TestDev::kTerminalFd)
         return &terminal;
     if (fd < TestDev::kFirstFd || fd >= TestDev::kFirstFd + kMaxFds)
@@ -155,8 +176,9 @@ static Fd *fake_fd(TestDev::Shared *s, int fd)
 
 static int new_fd(TestDev::Shared *s, Fd f)
 {
+    f.owner = getpid();
     for (int i = 0; i < kMaxFds; ++i)
-        if (s->fds[i].kind == Kind::closed) {
+        if (s->fds[i].kind == Kind::closed || !alive(s->fds[i].owner)) {
             s->fds[i] = f;
             return TestDev::kFirstFd + i;
         }
@@ -175,25 +197,28 @@ static uint32_t line_length(const TestDev::Shared *s)
     return s->mode.xres_virtual * ((s->mode.bits_per_pixel + 7) / 8);
 }
 
-// The VGA routes each write to the planes the map mask selects: every line of
-// the window that was written since the last mask change goes to those planes
-// and the window is marked unwritten again.
+// The VGA routes each write to the planes the map mask selects: every byte of
+// the window written since the last mask change goes to those planes and is
+// marked unwritten again. (A byte written with the fill value itself is not
+// seen; test pictures avoid that value.)
 static void planar_commit(TestDev::Shared *s)
 {
-    uint32_t len = line_length(s);
-    if (!is_planar(s) || len == 0)
+    if (!is_planar(s))
         return;
-    for (uint32_t off = 0; off + len <= s->smem_len; off += len) {
-        uint8_t *row = s->mem + off;
-        bool written = false;
-        for (uint32_t i = 0; i < len && !written; ++i)
-            written = row[i] != kPlanarFill;
-        if (!written)
+    constexpr uint64_t fill_word = 0x0101010101010101ull * kPlanarFill;
+    for (uint32_t i = 0; i < s->smem_len; ++i) {
+        uint64_t word;
+        if (i % 8 == 0 && i + 8 <= s->smem_len && (std::memcpy(&word, s->mem + i, 8), word == fill_word)) {
+            i += 7;
+            continue;
+        }
+        uint8_t b = s->mem[i];
+        if (b == kPlanarFill)
             continue;
         for (int k = 0; k < 4; ++k)
             if (s->map_mask & (1 << k))
-                std::memcpy(s->planes + static_cast<std::size_t>(k) * s->smem_len + off, row, len);
-        std::memset(row, kPlanarFill, len);
+                s->planes[static_cast<std::size_t>(k) * s->smem_len + i] = b;
+        s->mem[i] = kPlanarFill;
     }
 }
 
@@ -436,7 +461,7 @@ static int d_open(const char *path, int flags)
     Locked l(s);
     int acc = flags & O_ACCMODE;
     if (s->config.fb_present && std::strcmp(path, s->config.fb_name) == 0)
-        return new_fd(s, {Kind::fb, 0, acc});
+        return new_fd(s, {Kind::fb, 0, acc, 0});
     for (int i = 0; i < TESTDEV_MICE; ++i) {
         if (std::strcmp(path, testdev_mouse_names[i]) != 0)
             continue;
@@ -445,7 +470,7 @@ static int d_open(const char *path, int flags)
             return fail(ENOENT);
         if (acc != O_RDONLY && !m.writable)
             return fail(EACCES);
-        return new_fd(s, {Kind::mouse, static_cast<uint8_t>(i), acc});
+        return new_fd(s, {Kind::mouse, static_cast<uint8_t>(i), acc, 0});
     }
     if (is_device_path(path))
         return fail(ENOENT);
@@ -469,7 +494,7 @@ static int d_dup(int fd)
 {
     TestDev::Shared *s = g_dev;
     Locked l(s);
-    Fd *f = fake_fd(s, fd);
+    Fd *f = fd >= 0 && fd == s->adopted_fd ? &terminal : fake_fd(s, fd);
     return f ? new_fd(s, *f) : ::dup(fd);
 }
 
@@ -477,7 +502,7 @@ static int d_ioctl(int fd, unsigned long request, void *arg)
 {
     TestDev::Shared *s = g_dev;
     Locked l(s);
-    Fd *f = fake_fd(s, fd);
+    Fd *f = fd >= 0 && fd == s->adopted_fd ? &terminal : fake_fd(s, fd);
     if (!f)
         return ::ioctl(fd, request, arg);
     if (request == s->config.failing_request)
@@ -501,10 +526,10 @@ static void *d_mmap(std::size_t len, int prot, int flags, int fd, off_t offset)
         return MAP_FAILED;
     }
     for (Mapping &m : s->maps)
-        if (!m.addr) {
+        if (!m.addr || !alive(m.owner)) {
             void *p = ::mmap(nullptr, len, prot, flags, s->memfd, offset);
             if (p != MAP_FAILED)
-                m = {p, len};
+                m = {p, len, getpid()};
             return p;
         }
     errno = ENOMEM;
@@ -516,8 +541,8 @@ static int d_munmap(void *addr, std::size_t len)
     TestDev::Shared *s = g_dev;
     Locked l(s);
     for (Mapping &m : s->maps)
-        if (m.addr == addr && m.len == len)
-            m = {nullptr, 0};
+        if (m.addr == addr && m.len == len && m.owner == getpid())
+            m = {nullptr, 0, 0};
     return ::munmap(addr, len);
 }
 
@@ -771,6 +796,7 @@ TestDev::TestDev(const TestDevConfig &config)
     for (int k = 0; k < 3; ++k)
         for (int i = 0; i < 256; ++i)
             s->cmap[k][i] = static_cast<uint16_t>(i * 257 + k);
+    s->adopted_fd = -1;
     s->kb_mode = K_XLATE;
     s->kd_mode = KD_TEXT;
     s->leds = LED_NUM;
@@ -829,6 +855,12 @@ std::size_t TestDev::mouse_pending(int i)
     return sh_->mouse[i].count();
 }
 
+void TestDev::adopt_terminal(int fd)
+{
+    Locked l(sh_);
+    sh_->adopted_fd = fd;
+}
+
 void TestDev::user_activate(int vt)
 {
     Locked l(sh_);
@@ -852,10 +884,12 @@ TestDevState TestDev::state()
     st.leds = sh_->leds;
     st.active_vt = sh_->active_vt;
     st.term = sh_->term;
+    // What a process that ended held is gone with it, as the kernel closes
+    // its descriptors and mappings.
     for (const Fd &f : sh_->fds)
-        st.open_fds += f.kind != Kind::closed;
+        st.open_fds += f.kind != Kind::closed && alive(f.owner);
     for (const Mapping &m : sh_->maps)
-        st.mappings += m.addr != nullptr;
+        st.mappings += m.addr != nullptr && alive(m.owner);
     return st;
 }
 

@@ -96,6 +96,10 @@ public:
     void install();
     void uninstall();
 
+    // Console requests on the real descriptor fd (a pseudo-terminal the
+    // terminal layer opened) and duplicates of it are answered by the device
+    // as on its own terminal; everything else on fd goes to the kernel.
+    void adopt_terminal(int fd);
     // Queues key bytes on the terminal, mouse bytes on mouse device i.
     void push_keys(const uint8_t *bytes, std::size_t n);
     void push_mouse(int i, const uint8_t *bytes, std::size_t n);
@@ -120,7 +124,7 @@ public:
     uint8_t seq_reg(int index);
     bool port_access();
     // 16-colour planar devices: the colour index of pixel (x, y) from the four
-    // planes as the VGA sequencer's map mask routed the writes. Lines the
+    // planes as the VGA sequencer's map mask routed the writes. Bytes the
     // program wrote since the last map-mask change are taken into account.
     int planar_pixel(int x, int y);
 

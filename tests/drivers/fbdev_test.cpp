@@ -1,0 +1,229 @@
+// The framebuffer driver against the test device: modes, depths and the
+// planar VGA, colour maps, the mouse and its cursor, and the console left as
+// it was found.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <linux/kd.h>
+#include <string>
+#include <vector>
+
+#include "gfx/core/screen.h"
+#include "gfx/drivers/fbdev.h"
+#include "gfx/input/keys.h"
+#include "gfx/input/mouse.h"
+#include "tests/support/fbdev_fixture.h"
+
+namespace {
+
+bool accept_all(const fb_var_screeninfo &)
+{
+    return true;
+}
+bool accept_none(const fb_var_screeninfo &)
+{
+    return false;
+}
+bool only_1024x768_16(const fb_var_screeninfo &m)
+{
+    return m.xres == 1024 && m.yres == 768 && m.bits_per_pixel == 16;
+}
+bool only_own_depth_16(const fb_var_screeninfo &m)
+{
+    return m.bits_per_pixel == 16;
+}
+bool only_own_555(const fb_var_screeninfo &m)
+{
+    return m.bits_per_pixel == 16 && m.green.length == 5;
+}
+bool only_32(const fb_var_screeninfo &m)
+{
+    return m.bits_per_pixel == 32;
+}
+bool only_8(const fb_var_screeninfo &m)
+{
+    return m.bits_per_pixel == 8;
+}
+
+struct DeviceCase {
+    const char *name;
+    uint32_t type;
+    uint32_t visual;
+    Layout layout;  // the device's mode before the program
+    uint32_t xres, yres;
+    bool (*accepts)(const fb_var_screeninfo &);
+    uint32_t smem_len;  // 0: the mode's size
+    int depth;          // the screen the program opens
+    int want_w, want_h;
+    bool opens;
+    uint32_t shown_xres, shown_yres, shown_bpp;  // the mode in force while open
+    // Device name (RIVEZ_FRAMEBUFFER names any other than "/dev/fb0") and
+    // how it reports the retrace.
+    const char *fb_name = "/dev/fb0";
+    uint32_t vblank_flags = 0;
+    bool vblank_stuck = false;
+    int rate = -1;                  // refresh rate the screen gets; -1: not checked
+    const char *modes16 = nullptr;  // sizes the device lists for 16 bits
+};
+
+constexpr uint32_t VCOUNT = FB_VBLANK_HAVE_VCOUNT, VBLANK = FB_VBLANK_HAVE_VBLANK;
+
+const DeviceCase device_cases[] = {
+    // The exact mode (attempt 1) on a device named by RIVEZ_FRAMEBUFFER.
+    {"exact32", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L32, 1024, 768, accept_all, 0, 32, 800, 600, true,
+     800, 600, 32, "/dev/fb1", VCOUNT, false, 90,
+     "320x200 320x240 400x300 512x384 640x400 640x480 800x600 1024x768 1280x1024 1600x1200"},
+    // Only 1024 x 768 at the device's own depth: attempt 4, centred.
+    {"larger16", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L16, 1024, 768, only_1024x768_16, 0, 32, 800, 600,
+     true, 1024, 768, 16, "/dev/fb0", VBLANK, false, 60, "1024x768"},
+    // Nothing accepted: the device's current mode, large enough, centred. Its
+    // retrace counter never moves.
+    {"current24", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L24, 1024, 768, accept_none, 0, 32, 800, 600, true,
+     1024, 768, 24, "/dev/fb0", VCOUNT, true, 60, ""},
+    // Nothing accepted and the current mode too small: refused.
+    {"refused", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L32, 640, 480, accept_none, 0, 32, 800, 600, false,
+     0, 0, 0},
+    // The device's depth at the exact size (attempt 3), 16 and 15 bits.
+    {"own16", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L16, 800, 600, only_own_depth_16, 0, 32, 800, 600, true,
+     800, 600, 16, "/dev/fb0", VBLANK, true},
+    {"own15", FB_TYPE_PACKED_PIXELS, FB_VISUAL_DIRECTCOLOR, L15, 800, 600, only_own_555, 0, 32, 800, 600, true,
+     800, 600, 16},
+    // 16- and 8-bit screens; on a pseudo-colour device the palette goes to
+    // the device's colour map.
+    {"screen16", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L32, 800, 600, accept_all, 0, 16, 800, 600, true, 800,
+     600, 16},
+    {"pseudo8", FB_TYPE_PACKED_PIXELS, FB_VISUAL_PSEUDOCOLOR, L8, 640, 480, only_8, 0, 8, 640, 480, true, 640, 480,
+     8},
+    {"screen8_on32", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L32, 640, 480, only_32, 0, 8, 640, 480, true,
+     640, 480, 32},
+    // The mode fits, the device memory does not hold it: refused.
+    {"short_memory", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L32, 1024, 768, accept_all, 800 * 600 * 4 - 4, 32,
+     800, 600, false, 0, 0, 0},
+    // Not a packed-pixel or VGA device, or a monochrome one: refused.
+    {"planes", FB_TYPE_PLANES, FB_VISUAL_TRUECOLOR, L32, 1024, 768, accept_all, 0, 32, 800, 600, false, 0, 0, 0},
+    {"mono", FB_TYPE_PACKED_PIXELS, FB_VISUAL_MONO01, L32, 1024, 768, accept_all, 0, 32, 800, 600, false, 0, 0,
+     0},
+    // The 16-colour VGA: an 8-bit screen through the nearest of 16 colours,
+    // centred, and a 4-bit screen with its own palette.
+    {"vga16_depth8", FB_TYPE_VGA_PLANES, FB_VISUAL_PSEUDOCOLOR, L4, 800, 600, accept_all, 0, 8, 640, 480, true, 800,
+     600, 4},
+    {"vga16_depth4", FB_TYPE_VGA_PLANES, FB_VISUAL_PSEUDOCOLOR, L4, 640, 480, accept_all, 0, 4, 640, 480, true, 640,
+     480, 4},
+    // A 16-colour VGA cannot show 32 bits.
+    {"vga16_depth32", FB_TYPE_VGA_PLANES, FB_VISUAL_PSEUDOCOLOR, L4, 800, 600, accept_all, 0, 32, 800, 600, false,
+     0, 0, 0},
+};
+
+void PrintTo(const DeviceCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class FBDevModes : public FBDevTest, public ::testing::WithParamInterface<DeviceCase> {};
+
+// Colours drawn at four places of the screen (negative: from the right or
+// bottom edge): values for 16- and 32-bit screens, indices of the default
+// palette for the others.
+struct Mark {
+    int x, y;
+    uint32_t rgb;
+    uint8_t index;
+    uint32_t index_rgb;
+};
+constexpr Mark marks[] = {{0, 0, 0xFF0000, 4, 0xAA0000},
+                          {17, 3, 0x00FF00, 10, 0x55FF55},
+                          {-1, 1, 0x0000FF, 9, 0x5555FF},
+                          {100, -1, 0x12C456, 14, 0xFFFF55}};
+
+TEST_P(FBDevModes, OpensShowsAndRestores)
+{
+    const DeviceCase &c = GetParam();
+    TestDevConfig cfg;
+    cfg.type = c.type;
+    cfg.visual = c.visual;
+    cfg.mode = make_mode(c.xres, c.yres, c.layout);
+    cfg.accepts = c.accepts;
+    cfg.smem_len = c.smem_len;
+    std::snprintf(cfg.fb_name, sizeof cfg.fb_name, "%s", c.fb_name);
+    if (std::strcmp(c.fb_name, "/dev/fb0") != 0)
+        setenv("RIVEZ_FRAMEBUFFER", c.fb_name, 1);
+    cfg.vblank_flags = c.vblank_flags;
+    cfg.vblank_stuck = c.vblank_stuck;
+    TestDev dev(cfg);
+    TestDevState before = dev.state();
+    auto at_x = [&](const Mark &k) { return k.x < 0 ? c.want_w + k.x : k.x; };
+    auto at_y = [&](const Mark &k) { return k.y < 0 ? c.want_h + k.y : k.y; };
+
+    ConsoleChild child;
+    ASSERT_TRUE(child.start(dev, [&](ConsoleChild &me) {
+        if (rk_GfxScreenRes(c.want_w, c.want_h, c.depth, 0, 0, 0) != 0) {
+            me.report("refused");
+            return 0;
+        }
+        ScreenState *s = __rk_gfx;
+        me.check(std::strcmp(s->driver->name, "FBDev") == 0, "driver");
+        rk_GfxLock();
+        for (const Mark &k : marks) {
+            uint8_t *p = s->framebuffer + static_cast<std::size_t>(at_y(k)) * s->pitch +
+                         static_cast<std::size_t>(at_x(k)) * s->bpp;
+            uint16_t v16 = static_cast<uint16_t>(((k.rgb >> 8) & 0xF800) | ((k.rgb >> 5) & 0x7E0) | ((k.rgb & 0xFF) >> 3));
+            if (s->bpp == 4)
+                std::memcpy(p, &k.rgb, 4);
+            else if (s->bpp == 2)
+                std::memcpy(p, &v16, 2);
+            else
+                *p = k.index;
+        }
+        rk_GfxUnlock(-1, -1);
+        int info[4];
+        rk_hScreenInfo(&info[0], &info[1], &info[2], &info[3]);
+        me.report("info " + std::to_string(info[0]) + "x" + std::to_string(info[1]) + "x" + std::to_string(info[2]) +
+                  " " + std::to_string(s->refresh_rate));
+        int count = -1;
+        std::string modes;
+        if (int *list = s->driver->fetch_modes(16, &count)) {
+            for (int i = 0; i < count; ++i)
+                modes += (i ? " " : "") + std::to_string(list[i] >> 16) + "x" + std::to_string(list[i] & 0xFFFF);
+            std::free(list);
+        }
+        me.report("modes16 " + modes);
+        me.check(s->driver->fetch_modes(12, &count) == nullptr && count == 0, "no modes for 12 bits");
+        me.report("open");
+        me.wait_go();
+        return 0;
+    }));
+    ASSERT_TRUE(child.wait_report(c.opens ? "open" : "refused"));
+    if (c.opens) {
+        fb_var_screeninfo m = dev.mode();
+        EXPECT_EQ(m.xres, c.shown_xres);
+        EXPECT_EQ(m.yres, c.shown_yres);
+        EXPECT_EQ(m.bits_per_pixel, c.shown_bpp);
+        EXPECT_EQ(dev.state().kd_mode, KD_GRAPHICS);
+        EXPECT_EQ(dev.state().kb_mode, K_MEDIUMRAW);
+        std::string info = "info " + std::to_string(m.xres) + "x" + std::to_string(m.yres) + "x" +
+                           std::to_string(m.bits_per_pixel) + " ";
+        EXPECT_TRUE(child.wait_report(c.rate >= 0 ? info + std::to_string(c.rate) + "\n" : info, 0)) << child.reports;
+        if (c.modes16) {
+            EXPECT_TRUE(child.wait_report(std::string("modes16 ") + c.modes16 + "\n", 0)) << child.reports;
+        }
+        for (const Mark &k : marks) {
+            uint32_t want = c.depth <= 8 ? k.index_rgb : c.depth == 16 ? (k.rgb & 0xF8FCF8) : k.rgb;
+            want = truncate_to(want, m);
+            uint32_t got = 0;
+            EXPECT_TRUE(testdev_wait([&] { return (got = device_shows(dev, c.want_w, c.want_h, at_x(k), at_y(k))) == want; }))
+                << "at " << at_x(k) << "," << at_y(k) << std::hex << " shows " << got << " want " << want;
+        }
+        child.go();
+    }
+    int status = child.finish();
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << " signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(dev.state() == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, FBDevModes, ::testing::ValuesIn(device_cases),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+}  // namespace
