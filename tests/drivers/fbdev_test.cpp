@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "gfx/core/color.h"
 #include "gfx/core/screen.h"
 #include "gfx/drivers/fbdev.h"
 #include "gfx/input/keys.h"
 #include "gfx/input/mouse.h"
+#include "rt/console.h"
 #include "tests/support/fbdev_fixture.h"
 
 namespace {
@@ -66,6 +68,10 @@ struct DeviceCase {
     bool vblank_stuck = false;
     int rate = -1;                  // refresh rate the screen gets; -1: not checked
     const char *modes16 = nullptr;  // sizes the device lists for 16 bits
+    // A request of the device that fails, or its memory that cannot be
+    // mapped: the open fails half-way.
+    unsigned long failing_request = 0;
+    bool mmap_fails = false;
 };
 
 constexpr uint32_t VCOUNT = FB_VBLANK_HAVE_VCOUNT, VBLANK = FB_VBLANK_HAVE_VBLANK;
@@ -101,6 +107,12 @@ const DeviceCase device_cases[] = {
     // The mode fits, the device memory does not hold it: refused.
     {"short_memory", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L32, 1024, 768, accept_all, 800 * 600 * 4 - 4, 32,
      800, 600, false, 0, 0, 0},
+    // The open fails after the mode was set, or when the keyboard cannot be
+    // taken: everything is put back.
+    {"mmap_fails", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L32, 1024, 768, accept_all, 0, 32, 800, 600, false,
+     0, 0, 0, "/dev/fb0", 0, false, -1, nullptr, 0, true},
+    {"keyboard_refused", FB_TYPE_PACKED_PIXELS, FB_VISUAL_TRUECOLOR, L32, 1024, 768, accept_all, 0, 32, 800, 600,
+     false, 0, 0, 0, "/dev/fb0", 0, false, -1, nullptr, KDSKBMODE},
     // Not a packed-pixel or VGA device, or a monochrome one: refused.
     {"planes", FB_TYPE_PLANES, FB_VISUAL_TRUECOLOR, L32, 1024, 768, accept_all, 0, 32, 800, 600, false, 0, 0, 0},
     {"mono", FB_TYPE_PACKED_PIXELS, FB_VISUAL_MONO01, L32, 1024, 768, accept_all, 0, 32, 800, 600, false, 0, 0,
@@ -151,6 +163,8 @@ TEST_P(FBDevModes, OpensShowsAndRestores)
         setenv("RIVEZ_FRAMEBUFFER", c.fb_name, 1);
     cfg.vblank_flags = c.vblank_flags;
     cfg.vblank_stuck = c.vblank_stuck;
+    cfg.failing_request = c.failing_request;
+    cfg.mmap_fails = c.mmap_fails;
     TestDev dev(cfg);
     TestDevState before = dev.state();
     auto at_x = [&](const Mark &k) { return k.x < 0 ? c.want_w + k.x : k.x; };
@@ -194,7 +208,10 @@ TEST_P(FBDevModes, OpensShowsAndRestores)
         me.wait_go();
         return 0;
     }));
-    ASSERT_TRUE(child.wait_report(c.opens ? "open" : "refused"));
+    ASSERT_TRUE(child.wait_report(c.opens ? "open" : "refused")) << child.reports;
+    if (!c.opens && c.mmap_fails) {
+        EXPECT_GT(dev.counters().mode_sets, 1);
+    }
     if (c.opens) {
         fb_var_screeninfo m = dev.mode();
         EXPECT_EQ(m.xres, c.shown_xres);
@@ -225,5 +242,213 @@ TEST_P(FBDevModes, OpensShowsAndRestores)
 
 INSTANTIATE_TEST_SUITE_P(Devices, FBDevModes, ::testing::ValuesIn(device_cases),
                          [](const auto &p) { return std::string(p.param.name); });
+
+}  // namespace
+
+namespace {
+
+// Events in the open screen's queue, oldest first, as "type:f1,f2,..." with
+// the fields the type uses.
+std::string take_events()
+{
+    static constexpr int used[] = {0, 2, 2, 2, 4, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+    ScreenState *s = __rk_gfx;
+    std::string out;
+    pthread_mutex_lock(s->event_mutex);
+    for (; s->event_head != s->event_tail; s->event_head = (s->event_head + 1) % RK_EVENT_QUEUE_SIZE) {
+        const int32_t *r = s->event_queue + 5 * s->event_head;
+        out += (out.empty() ? "" : " ") + std::to_string(r[0]);
+        for (int i = 0; i < (r[0] >= 0 && r[0] < 14 ? used[r[0]] : 0); ++i)
+            out += (i ? "," : ":") + std::to_string(r[1 + i]);
+    }
+    pthread_mutex_unlock(s->event_mutex);
+    return out;
+}
+
+struct MouseCase {
+    const char *name;
+    TestDevMouse mice[TESTDEV_MICE];
+    int used;         // index of the device the driver reads, -1: none
+    int packet_size;
+};
+
+const MouseCase mouse_cases[] = {
+    {"none", {}, -1, 0},
+    {"mice_wheel", {{true, true, true}, {true, true, true}, {}}, 0, 4},
+    {"mice_no_knock", {{true, true, false}, {}, {}}, 0, 3},
+    {"usb_read_only", {{false, false, false}, {true, false, false}, {true, true, true}}, 1, 3},
+    {"psaux_wheel", {{}, {}, {true, true, true}}, 2, 4},
+};
+
+void PrintTo(const MouseCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class FBDevMouse : public FBDevTest, public ::testing::WithParamInterface<MouseCase> {};
+
+// A packet of the case's size.
+void packet(std::vector<uint8_t> &out, int size, uint8_t b0, uint8_t dx, uint8_t dy, uint8_t z = 0)
+{
+    out.insert(out.end(), {b0, dx, dy});
+    if (size == 4)
+        out.push_back(z);
+}
+
+TEST_P(FBDevMouse, PacketsEventsAndCursor)
+{
+    const MouseCase &c = GetParam();
+    TestDevConfig cfg;
+    cfg.mode = make_mode(800, 600, L32);
+    std::memcpy(cfg.mice, c.mice, sizeof cfg.mice);
+    TestDev dev(cfg);
+    TestDevState before = dev.state();
+
+    ConsoleChild child;
+    ASSERT_TRUE(child.start(dev, [&](ConsoleChild &me) {
+        if (rk_GfxScreenRes(800, 600, 32, 0, 0, 0) != 0)
+            return 1;
+        rk_GfxLock();
+        for (int y = 0; y < 600; ++y)
+            for (int x = 0; x < 800; ++x)
+                std::memcpy(__rk_gfx->framebuffer + y * 3200 + x * 4, "\xFF\xFF\xFF\x00", 4);
+        rk_GfxUnlock(-1, -1);
+        int x, y, wheel, buttons, clip;
+        int r = rk_GetMouse(&x, &y, &wheel, &buttons, &clip);
+        if (c.used < 0) {
+            me.check(r != 0 && x == -1, "no mouse: no position");
+            return 0;
+        }
+        me.check(r == 0 && x == 400 && y == 300 && wheel == 0 && buttons == 0, "mouse starts in the middle");
+        me.report("open");
+        // The arrow is on the device, never in the program's picture.
+        me.wait_go();
+        rk_GfxLock();
+        me.check(std::memcmp(__rk_gfx->framebuffer + 300 * 3200 + 400 * 4, "\xFF\xFF\xFF", 3) == 0,
+                 "framebuffer keeps no arrow");
+        rk_GfxUnlock(1, 0);
+        me.report("pushed?");
+        me.wait_go();
+        for (int i = 0; i < 5000 && !(rk_GetMouse(&x, &y, &wheel, &buttons, &clip) == 0 && x == 100); ++i)
+            rk_Delay(1);
+        me.report("at " + std::to_string(x) + "," + std::to_string(y) + " wheel " + std::to_string(wheel) +
+                  " buttons " + std::to_string(buttons));
+        me.report("events " + take_events());
+        rk_SetMouse(-1, -1, 0, -1);
+        me.report("hidden");
+        me.wait_go();
+        return 0;
+    }));
+    if (c.used < 0) {
+        int status = child.finish();
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(dev.state() == before);
+        return;
+    }
+    ASSERT_TRUE(child.wait_report("open"));
+    EXPECT_EQ(dev.counters().knock_bytes, c.packet_size == 4 ? 6 : 0);
+
+    // The arrow at (400, 300): black outline at the hot spot, white inside,
+    // and on a 32-bit screen a shadow darkening the white below it.
+    EXPECT_TRUE(testdev_wait([&] {
+        return device_shows(dev, 800, 600, 399, 300) == 0xFFFFFF && device_shows(dev, 800, 600, 400, 300) == 0 &&
+               device_shows(dev, 800, 600, 401, 302) == 0xFFFFFF && device_shows(dev, 800, 600, 399, 320) == 0xFFFFFF;
+    }));
+    uint32_t shadow = device_shows(dev, 800, 600, 408, 312);
+    EXPECT_TRUE((shadow & 0xFF) > 0x80 && (shadow & 0xFF) < 0xFF) << std::hex << shadow;
+    child.go();
+    ASSERT_TRUE(child.wait_report("pushed?"));
+
+    // A byte that cannot start a packet, a move of (10, 5), left pressed,
+    // released and pressed again at once (a double click), released, two
+    // moves of -256 that stop at the edge, the wheel up and down, then 300
+    // packets that change nothing and 100 single steps right: more bytes
+    // than one read takes.
+    int n = c.packet_size;
+    std::vector<uint8_t> bytes{0xC8};
+    packet(bytes, n, 0x28, 10, 0xFB);
+    packet(bytes, n, 0x09, 0, 0);
+    packet(bytes, n, 0x08, 0, 0);
+    packet(bytes, n, 0x09, 0, 0);
+    packet(bytes, n, 0x08, 0, 0);
+    packet(bytes, n, 0x18, 0, 0);
+    packet(bytes, n, 0x18, 0, 0);
+    packet(bytes, n, 0x08, 0, 0, 0x0F);
+    packet(bytes, n, 0x08, 0, 0, 0x0F);
+    packet(bytes, n, 0x08, 0, 0, 0x01);
+    for (int i = 0; i < 300; ++i)
+        packet(bytes, n, 0x08, 0, 0);
+    for (int i = 0; i < 100; ++i)
+        packet(bytes, n, 0x08, 1, 0);
+    dev.push_mouse(c.used, bytes.data(), bytes.size());
+    child.go();
+    ASSERT_TRUE(child.wait_report("hidden"));
+    EXPECT_EQ(dev.mouse_pending(c.used), 0u);
+    std::string wheel = n == 4 ? "1" : "0";
+    EXPECT_TRUE(child.wait_report("at 100,305 wheel " + wheel + " buttons 0\n", 0)) << child.reports;
+    std::string events = "events 4:410,305,10,5 5:1 6:1 7:1 6:1 4:154,305,-256,0 4:0,305,-256,0";
+    if (n == 4)
+        events += " 8:1 8:2 8:1";
+    events += " 4:1,305,1,0";
+    EXPECT_NE(child.reports.find(events), std::string::npos) << child.reports;
+    // Hidden: the device shows the picture again.
+    EXPECT_TRUE(testdev_wait([&] { return device_shows(dev, 800, 600, 100, 305) == 0xFFFFFF; }));
+    child.go();
+    int status = child.finish();
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(dev.state() == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, FBDevMouse, ::testing::ValuesIn(mouse_cases),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+}  // namespace
+
+namespace {
+
+// A fatal signal while the screen is open: the runtime's fatal-signal path
+// puts the console back before the process ends with the signal. SIGTERM
+// comes from outside and may land on any thread, the others are raised by
+// the program.
+class FBDevSignal : public FBDevTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FBDevSignal, ConsoleRestored)
+{
+    int sig = GetParam();
+    TestDevConfig cfg;
+    cfg.type = FB_TYPE_PACKED_PIXELS;
+    cfg.visual = FB_VISUAL_PSEUDOCOLOR;
+    cfg.mode = make_mode(1024, 768, L8);
+    cfg.mice[0] = {true, true, true};
+    TestDev dev(cfg);
+    TestDevState before = dev.state();
+    ConsoleChild child;
+    ASSERT_TRUE(child.start(dev, [&](ConsoleChild &me) {
+        if (rk_GfxScreen(18, 0, 0, 0, 0) != 0)
+            return 1;
+        rk_GfxPalette(1, 0x3F3F3F, -1, -1);
+        me.report("open");
+        me.wait_go();
+        if (sig != SIGTERM)
+            raise(sig);
+        me.wait_go();
+        return 2;
+    }));
+    ASSERT_TRUE(child.wait_report("open"));
+    EXPECT_TRUE(testdev_wait([&] { return dev.counters().cmap_puts > 0 && dev.state().cmap[0][1] == 0xFF00; }));
+    EXPECT_EQ(dev.state().kd_mode, KD_GRAPHICS);
+    EXPECT_EQ(dev.mode().xres, 640u);
+    if (sig == SIGTERM)
+        kill(child.pid, SIGTERM);
+    else
+        child.go();
+    int status = child.finish();
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), sig);
+    EXPECT_TRUE(dev.state() == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, FBDevSignal, ::testing::Values(SIGTERM, SIGSEGV, SIGINT),
+                         [](const auto &p) { return std::string(sigabbrev_np(p.param)); });
 
 }  // namespace
