@@ -91,7 +91,8 @@ inline uint32_t device_shows(TestDev &dev, int w, int h, int x, int y)
 class ConsoleChild {
 public:
     pid_t pid = -1;
-    std::string reports;
+    std::string reports;  // lines the child reported
+    std::string output;   // what it wrote on the terminal
 
     ConsoleChild() = default;
     ConsoleChild(const ConsoleChild &) = delete;
@@ -225,10 +226,13 @@ private:
         }
         if (p[0].revents & POLLIN) {
             ssize_t n = read(master_, buf, sizeof buf);
-            // The terminal layer asks where the cursor is.
-            if (n > 0 && std::string(buf, static_cast<std::size_t>(n)).find("\x1b[6n") != std::string::npos) {
-                ssize_t k = write(master_, "\x1b[1;1R", 6);
-                (void)k;
+            if (n > 0) {
+                output.append(buf, static_cast<std::size_t>(n));
+                // The terminal layer asks where the cursor is.
+                if (std::string(buf, static_cast<std::size_t>(n)).find("\x1b[6n") != std::string::npos) {
+                    ssize_t k = write(master_, "\x1b[1;1R", 6);
+                    (void)k;
+                }
             }
         }
         if (p[1].revents & POLLIN) {
