@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <linux/kd.h>
+#include <linux/keyboard.h>
 #include <string>
 #include <vector>
 
 #include "gfx/core/color.h"
 #include "gfx/core/screen.h"
+#include "gfx/core/target.h"
 #include "gfx/drivers/fbdev.h"
 #include "gfx/input/keys.h"
 #include "gfx/input/mouse.h"
@@ -172,6 +174,9 @@ TEST_P(FBDevModes, OpensShowsAndRestores)
 
     ConsoleChild child;
     ASSERT_TRUE(child.start(dev, [&](ConsoleChild &me) {
+        int info[4];
+        rk_hScreenInfo(&info[0], &info[1], &info[2], &info[3]);
+        me.report("before " + std::to_string(info[0]) + "x" + std::to_string(info[1]) + "x" + std::to_string(info[2]));
         if (rk_GfxScreenRes(c.want_w, c.want_h, c.depth, 0, 0, 0) != 0) {
             me.report("refused");
             return 0;
@@ -191,7 +196,12 @@ TEST_P(FBDevModes, OpensShowsAndRestores)
                 *p = k.index;
         }
         rk_GfxUnlock(-1, -1);
-        int info[4];
+        // Reading the retrace port waits about a frame, also while the
+        // program holds the screen lock (the thread cannot pass then).
+        rk_GfxIn(0x3DA);
+        rk_GfxLock();
+        rk_GfxIn(0x3DA);
+        rk_GfxUnlock(1, 0);
         rk_hScreenInfo(&info[0], &info[1], &info[2], &info[3]);
         me.report("info " + std::to_string(info[0]) + "x" + std::to_string(info[1]) + "x" + std::to_string(info[2]) +
                   " " + std::to_string(s->refresh_rate));
@@ -209,6 +219,11 @@ TEST_P(FBDevModes, OpensShowsAndRestores)
         return 0;
     }));
     ASSERT_TRUE(child.wait_report(c.opens ? "open" : "refused")) << child.reports;
+    // Without an open device the size is always asked of "/dev/fb0".
+    std::string fb0 = std::strcmp(c.fb_name, "/dev/fb0") == 0
+                          ? std::to_string(c.xres) + "x" + std::to_string(c.yres) + "x" + std::to_string(cfg.mode.bits_per_pixel)
+                          : "0x0x0";
+    EXPECT_TRUE(child.wait_report("before " + fb0 + "\n", 0)) << child.reports;
     if (!c.opens && c.mmap_fails) {
         EXPECT_GT(dev.counters().mode_sets, 1);
     }
@@ -450,5 +465,63 @@ TEST_P(FBDevSignal, ConsoleRestored)
 
 INSTANTIATE_TEST_SUITE_P(Signals, FBDevSignal, ::testing::Values(SIGTERM, SIGSEGV, SIGINT),
                          [](const auto &p) { return std::string(sigabbrev_np(p.param)); });
+
+}  // namespace
+
+namespace {
+
+// Switching to another virtual console and back with the console keyboard:
+// the device gets its own colours back and the display freezes while away,
+// everything is repainted on return, and the switch posts its events.
+TEST_F(FBDevTest, ConsoleSwitch)
+{
+    TestDevConfig cfg;
+    cfg.type = FB_TYPE_PACKED_PIXELS;
+    cfg.visual = FB_VISUAL_PSEUDOCOLOR;
+    cfg.mode = make_mode(640, 480, L8);
+    TestDev dev(cfg);
+    dev.set_keymap(8, 3, K(KT_CONS, 1));  // Alt+2: console 2
+    TestDevState before = dev.state();
+    ConsoleChild child;
+    ASSERT_TRUE(child.start(dev, [&](ConsoleChild &me) {
+        if (rk_GfxScreen(18, 0, 0, 0, 0) != 0)
+            return 1;
+        rk_GfxPalette(4, 0x3F, -1, -1);  // red
+        me.report("open");
+        me.wait_go();
+        rk_GfxLock();
+        std::memset(__rk_gfx->framebuffer + 10 * 640, 4, 640);
+        rk_GfxUnlock(10, 10);
+        me.report("drawn");
+        me.wait_go();
+        me.report("events " + take_events());
+        return 0;
+    }));
+    ASSERT_TRUE(child.wait_report("open"));
+    ASSERT_TRUE(testdev_wait([&] { return dev.state().cmap[0][4] == 0xFF00; }));
+
+    static constexpr uint8_t alt_2[] = {56, 3};
+    dev.push_keys(alt_2, sizeof alt_2);
+    ASSERT_TRUE(testdev_wait([&] { return dev.state().active_vt == 2; }));
+    EXPECT_EQ(dev.state().kd_mode, KD_TEXT);
+    EXPECT_EQ(std::memcmp(dev.state().cmap, before.cmap, sizeof before.cmap), 0);
+    // Drawing while away does not reach the device.
+    child.go();
+    ASSERT_TRUE(child.wait_report("drawn"));
+    usleep(100000);
+    EXPECT_EQ(dev.memory()[10 * 640], 0);
+
+    dev.user_activate(1);
+    EXPECT_TRUE(testdev_wait([&] { return dev.state().kd_mode == KD_GRAPHICS; }));
+    EXPECT_TRUE(testdev_wait([&] { return device_shows(dev, 640, 480, 0, 10) == 0xFF0000; }));
+    static constexpr uint8_t release[] = {0x80 | 3, 0x80 | 56};
+    dev.push_keys(release, sizeof release);
+    usleep(100000);
+    child.go();
+    int status = child.finish();
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(child.reports.find("events 1:56,0 12 11 1:3,0 2:3,0 2:56,0"), std::string::npos) << child.reports;
+    EXPECT_TRUE(dev.state() == before);
+}
 
 }  // namespace
