@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fb.h>
-#include <linux/kd.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -20,6 +19,7 @@
 #include "gfx/core/screen.h"
 #include "gfx/draw/builtin.h"
 #include "gfx/drivers/blit.h"
+#include "gfx/drivers/conkbd.h"
 #include "gfx/drivers/softcursor.h"
 #include "gfx/input/keys.h"
 #include "rt/sysdev.h"
@@ -73,13 +73,13 @@ struct FBDevState {
     bool thread_started;
     unsigned passes;  // completed passes, under `mutex`
     bool console_taken;
-    int old_kb_mode;  // keyboard mode before the console was taken
 };
 FBDevState fb;
 
 // What a fatal signal must put back. Set once the thing is changed, cleared
-// once it is restored on the normal way out.
-std::atomic<bool> restore_mode, restore_cmap, restore_console;
+// once it is restored on the normal way out. (The console keyboard puts the
+// keyboard and the console's text mode back itself.)
+std::atomic<bool> restore_mode, restore_cmap;
 std::atomic<bool> is_running;
 
 // The driver lock. Never destroyed: the console's background thread may
@@ -95,11 +95,6 @@ void init_cond()
     pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
     pthread_cond_init(&cond, &attr);
     pthread_condattr_destroy(&attr);
-}
-
-void *ioctl_arg(int value)
-{
-    return reinterpret_cast<void *>(static_cast<intptr_t>(value));
 }
 
 timespec deadline_in(int ms)
@@ -186,10 +181,6 @@ const char *device_name()
 void signal_restore()
 {
     int fd = fb.device_fd;
-    if (restore_console.load()) {
-        rk_sys->ioctl(__rk_con.tty_fd, KDSETMODE, ioctl_arg(KD_TEXT));
-        rk_sys->ioctl(__rk_con.tty_fd, KDSKBMODE, ioctl_arg(fb.old_kb_mode));
-    }
     if (restore_cmap.load()) {
         fb_cmap c = fb.orig_cmap;
         rk_sys->ioctl(fd, FBIOPUTCMAP, &c);
@@ -644,16 +635,13 @@ bool setup_colormaps(int depth)
 void driver_exit();
 
 // Takes the keyboard and switches the console to graphics; the console
-// calls driver_exit on its own way out. The keyboard mode is read first so
-// that a fatal signal can put it back.
+// calls driver_exit on its own way out.
 bool take_console()
 {
-    int mode;
-    fb.old_kb_mode = rk_sys->ioctl(__rk_con.tty_fd, KDGKBMODE, &mode) == 0 ? mode : K_XLATE;
+    rk_hConsoleSetKeyboard(&rk_console_keyboard);
     if (rk_hConsoleGfxMode(driver_exit, driver_save_screen, driver_restore_screen, driver_key_handler) != 0)
         return false;
     fb.console_taken = true;
-    restore_console.store(true);
     return true;
 }
 
@@ -748,7 +736,6 @@ void driver_exit()
     if (fb.console_taken) {
         rk_hConsoleGfxMode(nullptr, nullptr, nullptr, nullptr);
         fb.console_taken = false;
-        restore_console.store(false);
     }
     pthread_mutex_lock(&mutex);
     if (fb.framebuffer)
