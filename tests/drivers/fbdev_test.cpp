@@ -350,6 +350,7 @@ TEST_P(FBDevMouse, PacketsEventsAndCursor)
                   " buttons " + std::to_string(buttons));
         me.report("events " + take_events());
         rk_SetMouse(-1, -1, 0, -1);
+        rk_SetMouse(-1, -1, -1, -1);  // negative: the cursor stays as it is
         me.report("hidden");
         me.wait_go();
         return 0;
@@ -472,25 +473,51 @@ namespace {
 
 // Switching to another virtual console and back with the console keyboard:
 // the device gets its own colours back and the display freezes while away,
-// everything is repainted on return, and the switch posts its events.
-TEST_F(FBDevTest, ConsoleSwitch)
+// everything is repainted on return, and the switch posts its events. A
+// direct-colour device keeps its own colour map throughout.
+struct SwitchCase {
+    const char *name;
+    uint32_t visual;
+    Layout layout;
+    int depth;
+};
+
+const SwitchCase switch_cases[] = {
+    {"pseudo8", FB_VISUAL_PSEUDOCOLOR, L8, 8},
+    {"direct32", FB_VISUAL_DIRECTCOLOR, L32, 32},
+};
+
+void PrintTo(const SwitchCase &c, std::ostream *os)
 {
+    *os << c.name;
+}
+
+class FBDevSwitch : public FBDevTest, public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(FBDevSwitch, ConsoleSwitch)
+{
+    const SwitchCase &c = GetParam();
     TestDevConfig cfg;
     cfg.type = FB_TYPE_PACKED_PIXELS;
-    cfg.visual = FB_VISUAL_PSEUDOCOLOR;
-    cfg.mode = make_mode(640, 480, L8);
+    cfg.visual = c.visual;
+    cfg.mode = make_mode(640, 480, c.layout);
     TestDev dev(cfg);
     dev.set_keymap(8, 3, K(KT_CONS, 1));  // Alt+2: console 2
     TestDevState before = dev.state();
     ConsoleChild child;
     ASSERT_TRUE(child.start(dev, [&](ConsoleChild &me) {
-        if (rk_GfxScreen(18, 0, 0, 0, 0) != 0)
+        if (rk_GfxScreenRes(640, 480, c.depth, 0, 0, 0) != 0)
             return 1;
-        rk_GfxPalette(4, 0x3F, -1, -1);  // red
+        rk_GfxPalette(4, 0x3F, -1, -1);  // red, on the 8-bit screen
         me.report("open");
         me.wait_go();
         rk_GfxLock();
-        std::memset(__rk_gfx->framebuffer + 10 * 640, 4, 640);
+        ScreenState *s = __rk_gfx;
+        for (int x = 0; x < 640; ++x)
+            if (s->bpp == 1)
+                s->framebuffer[10 * 640 + x] = 4;
+            else
+                std::memcpy(s->framebuffer + 10 * s->pitch + 4 * x, "\x00\x00\xFF\x00", 4);
         rk_GfxUnlock(10, 10);
         me.report("drawn");
         me.wait_go();
@@ -498,7 +525,9 @@ TEST_F(FBDevTest, ConsoleSwitch)
         return 0;
     }));
     ASSERT_TRUE(child.wait_report("open"));
-    ASSERT_TRUE(testdev_wait([&] { return dev.state().cmap[0][4] == 0xFF00; }));
+    if (c.depth == 8) {
+        ASSERT_TRUE(testdev_wait([&] { return dev.state().cmap[0][4] == 0xFF00; }));
+    }
 
     static constexpr uint8_t alt_2[] = {56, 3};
     dev.push_keys(alt_2, sizeof alt_2);
@@ -509,11 +538,15 @@ TEST_F(FBDevTest, ConsoleSwitch)
     child.go();
     ASSERT_TRUE(child.wait_report("drawn"));
     usleep(100000);
-    EXPECT_EQ(dev.memory()[10 * 640], 0);
+    EXPECT_EQ(dev.memory()[10 * dev.fix().line_length], 0);
 
     dev.user_activate(1);
     EXPECT_TRUE(testdev_wait([&] { return dev.state().kd_mode == KD_GRAPHICS; }));
     EXPECT_TRUE(testdev_wait([&] { return device_shows(dev, 640, 480, 0, 10) == 0xFF0000; }));
+    if (c.depth == 8)
+        EXPECT_EQ(dev.state().cmap[0][4], 0xFF00);
+    else
+        EXPECT_EQ(std::memcmp(dev.state().cmap, before.cmap, sizeof before.cmap), 0);
     static constexpr uint8_t release[] = {0x80 | 3, 0x80 | 56};
     dev.push_keys(release, sizeof release);
     usleep(100000);
@@ -525,5 +558,8 @@ TEST_F(FBDevTest, ConsoleSwitch)
     EXPECT_NE(child.reports.find("events 1:56,0 12 11 1:3,0 2:3,"), std::string::npos) << child.reports;
     EXPECT_TRUE(dev.state() == before);
 }
+
+INSTANTIATE_TEST_SUITE_P(Devices, FBDevSwitch, ::testing::ValuesIn(switch_cases),
+                         [](const auto &p) { return std::string(p.param.name); });
 
 }  // namespace
