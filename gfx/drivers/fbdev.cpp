@@ -458,8 +458,8 @@ void driver_restore_screen()
 {
     pthread_mutex_lock(&mutex);
     bool open = fb.device_fd >= 0 && fb.framebuffer;
+    fb.is_active = true;
     if (open) {
-        fb.is_active = true;
         fb.is_palette_changed = true;
         std::memset(fb.framebuffer, 0, fb.mapped_size);
         mark_all_dirty();
@@ -677,6 +677,10 @@ int driver_init(const char *title, int width, int height, int depth, int refresh
         return -1;
     }
 
+    pthread_mutex_lock(&mutex);
+    fb.is_active = true;
+    fb.is_palette_changed = false;
+    pthread_mutex_unlock(&mutex);
     if (!take_console())
         return -1;
     int rate = 0;
@@ -689,17 +693,18 @@ int driver_init(const char *title, int width, int height, int depth, int refresh
     void *p = rk_sys->mmap(fb.device_info.smem_len, PROT_READ | PROT_WRITE, MAP_SHARED, fb.device_fd, 0);
     if (p == MAP_FAILED)
         return -1;
+    // The console-switch hooks may already run on the console's thread.
+    pthread_mutex_lock(&mutex);
     fb.framebuffer = static_cast<uint8_t *>(p);
     fb.mapped_size = fb.device_info.smem_len;
     std::memset(fb.framebuffer, 0, fb.mapped_size);
+    pthread_mutex_unlock(&mutex);
 
     open_mouse();
     if (!setup_colormaps(d))
         return -1;
     fb_vblank vb{};
     fb.vsync_flags = rk_sys->ioctl(fb.device_fd, FBIOGET_VBLANK, &vb) == 0 ? vb.flags : 0;
-    fb.is_active = true;
-    fb.is_palette_changed = false;
 
     pthread_mutex_lock(&mutex);
     is_running.store(false);
