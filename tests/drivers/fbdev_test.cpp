@@ -74,6 +74,7 @@ struct DeviceCase {
     // mapped: the open fails half-way.
     unsigned long failing_request = 0;
     bool mmap_fails = false;
+    bool ports_refused = false;  // the process may not use the VGA ports
 };
 
 constexpr uint32_t VCOUNT = FB_VBLANK_HAVE_VCOUNT, VBLANK = FB_VBLANK_HAVE_VBLANK;
@@ -125,6 +126,9 @@ const DeviceCase device_cases[] = {
      600, 4},
     {"vga16_depth4", FB_TYPE_VGA_PLANES, FB_VISUAL_PSEUDOCOLOR, L4, 640, 480, accept_all, 0, 4, 640, 480, true, 640,
      480, 4},
+    // Without the VGA ports the 16-colour device cannot be used.
+    {"vga16_no_ports", FB_TYPE_VGA_PLANES, FB_VISUAL_PSEUDOCOLOR, L4, 640, 480, accept_all, 0, 4, 640, 480, false, 0,
+     0, 0, "/dev/fb0", 0, false, -1, nullptr, 0, false, true},
     // A 16-colour VGA cannot show 32 bits.
     {"vga16_depth32", FB_TYPE_VGA_PLANES, FB_VISUAL_PSEUDOCOLOR, L4, 800, 600, accept_all, 0, 32, 800, 600, false,
      0, 0, 0},
@@ -167,6 +171,7 @@ TEST_P(FBDevModes, OpensShowsAndRestores)
     cfg.vblank_stuck = c.vblank_stuck;
     cfg.failing_request = c.failing_request;
     cfg.mmap_fails = c.mmap_fails;
+    cfg.ports_granted = !c.ports_refused;
     TestDev dev(cfg);
     TestDevState before = dev.state();
     auto at_x = [&](const Mark &k) { return k.x < 0 ? c.want_w + k.x : k.x; };
@@ -239,6 +244,10 @@ TEST_P(FBDevModes, OpensShowsAndRestores)
         EXPECT_TRUE(child.wait_report(c.rate >= 0 ? info + std::to_string(c.rate) + "\n" : info, 0)) << child.reports;
         if (c.modes16) {
             EXPECT_TRUE(child.wait_report(std::string("modes16 ") + c.modes16 + "\n", 0)) << child.reports;
+            EXPECT_GT(dev.counters().mode_tests, 0);
+        }
+        if (c.vblank_flags) {
+            EXPECT_GT(dev.counters().vblank_reads, 0);
         }
         for (const Mark &k : marks) {
             uint32_t want = c.depth <= 8 ? k.index_rgb : c.depth == 16 ? (k.rgb & 0xF8FCF8) : k.rgb;
@@ -246,6 +255,17 @@ TEST_P(FBDevModes, OpensShowsAndRestores)
             uint32_t got = 0;
             EXPECT_TRUE(testdev_wait([&] { return (got = device_shows(dev, c.want_w, c.want_h, at_x(k), at_y(k))) == want; }))
                 << "at " << at_x(k) << "," << at_y(k) << std::hex << " shows " << got << " want " << want;
+        }
+        // The planar path asked for the ports and set the graphics
+        // controller to plain writes of all eight bits.
+        if (c.type == FB_TYPE_VGA_PLANES) {
+            EXPECT_TRUE(dev.port_access());
+            EXPECT_GT(dev.counters().port_writes, 0);
+            EXPECT_EQ(dev.gc_reg(3), 0);
+            EXPECT_EQ(dev.gc_reg(5), 0);
+            EXPECT_EQ(dev.gc_reg(1), 0);
+            EXPECT_EQ(dev.gc_reg(8), 0xFF);
+            EXPECT_NE(dev.seq_reg(2), 0);
         }
         child.go();
     }

@@ -257,13 +257,13 @@ static int fb_put_var(TestDev::Shared *s, void *arg)
         m.xres_virtual = m.xres;
     if (m.yres_virtual < m.yres)
         m.yres_virtual = m.yres;
+    bool test = (m.activate & FB_ACTIVATE_MASK) == FB_ACTIVATE_TEST;
+    s->counters.mode_tests += test;
     if (s->config.accepts && !s->config.accepts(m))
         return fail(EINVAL);
     *var = m;
-    if ((m.activate & FB_ACTIVATE_MASK) == FB_ACTIVATE_TEST) {
-        ++s->counters.mode_tests;
+    if (test)
         return 0;
-    }
     s->mode = m;
     ++s->counters.mode_sets;
     return 0;
@@ -392,7 +392,6 @@ static int vt_get_state(TestDev::Shared *s, void *arg)
 static int vt_activate(TestDev::Shared *s, void *arg)
 {
     int n = value_of(arg);
-    ++s->counters.vt_activates;
     if (n < 1 || n > 63)
         return fail(ENXIO);
     s->active_vt = n;
@@ -404,7 +403,6 @@ static int vt_activate(TestDev::Shared *s, void *arg)
 static int vt_wait_active(TestDev::Shared *s, void *arg)
 {
     int n = value_of(arg);
-    ++s->counters.waitactive;
     for (int i = 0; i < 50 && s->active_vt != n; ++i) {
         int depth = s->depth;
         s->depth = 1;
@@ -678,7 +676,6 @@ static uint8_t d_inb(uint16_t port)
 {
     TestDev::Shared *s = g_dev;
     Locked l(s);
-    ++s->counters.port_reads;
     switch (port) {
     case 0x3CF: return s->gc[s->gc_index & 15];
     case 0x3C5: return s->seq[s->seq_index & 7];

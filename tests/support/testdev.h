@@ -72,14 +72,11 @@ bool operator==(const TestDevState &a, const TestDevState &b);
 // Counters a test can wait on or check.
 struct TestDevCounters {
     int mode_sets;      // FBIOPUT_VSCREENINFO that changed the mode
-    int mode_tests;     // FBIOPUT_VSCREENINFO with FB_ACTIVATE_TEST
+    int mode_tests;     // FBIOPUT_VSCREENINFO with FB_ACTIVATE_TEST, taken or not
     int cmap_puts;
     int vblank_reads;
-    int waitactive;     // VT_WAITACTIVE requests
-    int vt_activates;   // VT_ACTIVATE requests
     int knock_bytes;    // bytes written to mouse devices
     int port_writes;
-    int port_reads;
 };
 
 class TestDev {
