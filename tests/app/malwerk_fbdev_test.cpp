@@ -61,13 +61,15 @@ TEST_F(MalwerkFBDev, PenStrokeThenExit)
 
     // The pen is the tool and black the colour at start: press at the middle
     // (400, 300), draw 100 pixels to the right, release.
+    // The pauses leave the program frames to see the button held, also
+    // when a frame takes long under load.
     move(dev, 0, 0, 1);
-    pause_ms(150);
+    pause_ms(300);
     for (int i = 0; i < 10; ++i) {
         move(dev, 10, 0, 1);
         pause_ms(60);
     }
-    pause_ms(300);
+    pause_ms(1000);
     move(dev, 0, 0, 0);
     for (int x = 405; x < 495; x += 5)
         EXPECT_TRUE(testdev_wait([&] { return device_shows(dev, 800, 600, x, 300) == 0x000000; }, 5000)) << x;
@@ -75,9 +77,9 @@ TEST_F(MalwerkFBDev, PenStrokeThenExit)
 
     // Exit sits at (735, 2), 60 x 20 pixels.
     move(dev, 760 - 500, 10 - 300, 0);
-    pause_ms(200);
-    move(dev, 0, 0, 1);
     pause_ms(300);
+    move(dev, 0, 0, 1);
+    pause_ms(1000);
     move(dev, 0, 0, 0);
     int status = child.finish();
     ASSERT_TRUE(WIFEXITED(status)) << status;
