@@ -1,6 +1,7 @@
 #include "gfx/drivers/driver.h"
 
 #include "gfx/drivers/fbdev.h"
+#include "gfx/drivers/opengl.h"
 #include "gfx/drivers/x11.h"
 
 #include <cstdlib>
@@ -13,7 +14,8 @@ const DisplayDriver __rk_gfxDriverNull = {
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-const DisplayDriver *__rk_gfx_drivers_list[RK_MAX_DRIVERS + 1] = {&rk_gfxDriverX11, &rk_gfxDriverFBDev};
+const DisplayDriver *__rk_gfx_drivers_list[RK_MAX_DRIVERS + 1] = {&rk_gfxDriverX11, &rk_gfxDriverOpenGL,
+                                                                   &rk_gfxDriverFBDev};
 const char *__rk_gfx_driver_name = nullptr;
 
 static bool name_is(const DisplayDriver *d, const char *name)

@@ -1,5 +1,6 @@
 // State of the X11 driver shared by its window, input and full-screen
-// files. Private to gfx/drivers/x11*.cpp.
+// files and the OpenGL driver, which shares the window. Private to
+// gfx/drivers/.
 #pragma once
 #include <atomic>
 #include <pthread.h>
@@ -69,6 +70,10 @@ bool rk_hX11GrabPointer(unsigned interval_us);
 void rk_hX11Toggle();
 // Marks every display line dirty.
 void rk_hX11DirtyAll();
+// Unmaps a mapped window and waits (bounded) for the server to confirm.
+void rk_hX11UnmapAndWait(Window win);
+// True for an empty display name or one beginning with ":" or "unix:".
+bool rk_hX11DisplayIsLocal();
 
 // Full screen (x11_fullscreen.cpp): fills the XRandR state at start.
 void rk_hX11SetupXRandR(int refresh_rate);

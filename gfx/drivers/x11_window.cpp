@@ -127,7 +127,7 @@ static void WaitUnmapped(Window win) { wait_for(win, UnmapNotify); }
 
 // Unmaps `win` and waits for it only when it is mapped: a start hook that
 // failed before mapping would otherwise wait forever for the event.
-static void unmap_and_wait(Window win)
+void rk_hX11UnmapAndWait(Window win)
 {
     XWindowAttributes a;
     if (!XGetWindowAttributes(rk_x11.display, win, &a) || a.map_state == IsUnmapped)
@@ -245,7 +245,7 @@ static bool create_plain_image()
     return true;
 }
 
-static bool display_is_local()
+bool rk_hX11DisplayIsLocal()
 {
     const char *name = XDisplayName(nullptr);
     return !name || !*name || name[0] == ':' || std::strncmp(name, "unix:", 5) == 0;
@@ -302,7 +302,7 @@ static int x11_init()
 
     rk_x11.display_offset = 0;
     int event_base, error_base;
-    bool local = display_is_local();
+    bool local = rk_hX11DisplayIsLocal();
     if (local && XShmQueryExtension(d)) {
         (void)event_base;
         (void)error_base;
@@ -334,12 +334,12 @@ static void x11_exit()
     if (x_alive()) {
         if (fullscreen)
             rk_hX11LeaveFullscreen();
-        unmap_and_wait(rk_x11.window);
+        rk_hX11UnmapAndWait(rk_x11.window);
         if (fullscreen) {
             XUnmapWindow(d, rk_x11.fswindow);
             XSync(d, False);
         } else if (!(rk_x11.flags & RK_MODE_NO_FRAME)) {
-            unmap_and_wait(rk_x11.wmwindow);
+            rk_hX11UnmapAndWait(rk_x11.wmwindow);
         }
     }
     if (XImage *img = rk_x11p.image) {

@@ -21,8 +21,9 @@ public:
     ~Xvfb() { stop(); }
 
     // Starts a server with one screen of `geometry` ("WxHxD"); with `tcp`
-    // it also listens on TCP port 6000 + N. Sets DISPLAY to ":N".
-    bool start(const char *geometry, bool tcp = false)
+    // it also listens on TCP port 6000 + N; `without` names an extension the
+    // server leaves out. Sets DISPLAY to ":N".
+    bool start(const char *geometry, bool tcp = false, const char *without = nullptr)
     {
         int fds[2];
         if (pipe(fds) != 0)
@@ -36,8 +37,10 @@ public:
             dup2(null, 1);
             dup2(null, 2);
             std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry, tcp ? "-listen" : "-nolisten",
-                   "tcp", "-ac", "-noreset", static_cast<char *>(nullptr));
+            const char *argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry,
+                                  tcp ? "-listen" : "-nolisten", "tcp", "-ac", "-noreset",
+                                  without ? "-extension" : nullptr, without, nullptr};
+            execvp("Xvfb", const_cast<char **>(argv));
             _exit(127);
         }
         close(fds[1]);
