@@ -22,7 +22,7 @@ GLParams __rk_gl_params;
 GLXFuncs __rk_glX;
 GLFuncs __rk_gl;
 
-// The GL library (kept loaded between inits), the context, and the display
+// The GL library (loaded once, kept for the process), the context, and the display
 // connection the driver opened: the X11 code takes it over at rk_hX11Init
 // and closes it at rk_hX11Exit.
 static void *gl_lib;
@@ -435,7 +435,9 @@ static void driver_exit()
         XCloseDisplay(dpy);
     dpy = nullptr;
     std::memset(&__rk_gl, 0, sizeof __rk_gl);
-    rk_hDynUnload(&gl_lib);
+    // gl_lib stays loaded: closing Mesa's GL loses the memory its vendor
+    // and driver libraries still hold (a leak on every open and close), and
+    // a library that registered exit handlers must not be gone at exit.
 }
 
 static void driver_flip()

@@ -9,11 +9,9 @@
 #include "gfx/drivers/driver.h"
 
 // Mode flags of the OpenGL driver's buffer options.
-enum : int {
-    RK_MODE_STENCIL_BUFFER = 0x10000,       // 8 stencil bits unless preset
-    RK_MODE_ACCUMULATION_BUFFER = 0x20000,  // a 32-bit accumulation buffer unless preset
-    RK_MODE_MULTISAMPLE = 0x40000,          // 4 samples unless preset
-};
+inline constexpr int RK_MODE_STENCIL_BUFFER = 0x10000;       // 8 stencil bits unless preset
+inline constexpr int RK_MODE_ACCUMULATION_BUFFER = 0x20000;  // a 32-bit accumulation buffer unless preset
+inline constexpr int RK_MODE_MULTISAMPLE = 0x40000;          // 4 samples unless preset
 
 // Wanted buffer sizes; 0 lets the driver choose. A program may preset them;
 // every init completes them and keeps the completed values.
