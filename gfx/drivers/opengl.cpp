@@ -22,9 +22,9 @@ GLParams __rk_gl_params;
 GLXFuncs __rk_glX;
 GLFuncs __rk_gl;
 
-// The GL library (loaded once, kept for the process), the context, and the display
-// connection the driver opened: the X11 code takes it over at rk_hX11Init
-// and closes it at rk_hX11Exit.
+// The GL library (loaded once, kept for the process), the context, and the
+// display connection opened by init: the X11 code takes it over at
+// rk_hX11Init and closes it at rk_hX11Exit.
 static void *gl_lib;
 static GLXContext context;
 static Display *dpy;
@@ -381,13 +381,11 @@ static int driver_init(const char *title, int w, int h, int depth, int refresh_r
     rk_x11.exit = opengl_window_exit;
     rk_x11.update = opengl_window_update;
     rk_hXlibInit();
-    if (!dpy) {
-        dpy = XOpenDisplay(nullptr);
-        if (!dpy)
-            return -1;
-        rk_x11p.display_lost = false;
-        XSetIOErrorExitHandler(dpy, on_io_error_exit, nullptr);
-    }
+    dpy = XOpenDisplay(nullptr);
+    if (!dpy)
+        return -1;
+    rk_x11p.display_lost = false;
+    XSetIOErrorExitHandler(dpy, on_io_error_exit, nullptr);
     rk_x11.screen = DefaultScreen(dpy);
 
     if (!gl_lib) {

@@ -19,6 +19,7 @@
 #include "gfx/drivers/driver.h"
 #include "gfx/drivers/opengl.h"
 #include "gfx/drivers/x11.h"
+#include "support/pin_libraries.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -61,6 +62,15 @@ protected:
         ASSERT_TRUE(server.start(geometry, false, without));
         peer = XOpenDisplay(nullptr);
         ASSERT_NE(peer, nullptr);
+    }
+
+    // Opens a 32-bit screen with a context.
+    static int open_gl(int w, int h, int flags = 0)
+    {
+        int r = rk_GfxScreenRes(w, h, 32, 0, RK_MODE_OPENGL | flags, 0);
+        if (r == 0)
+            pin_loaded_libraries();
+        return r;
     }
 
     template <typename Fn>
@@ -124,7 +134,7 @@ TEST_F(OpenGLTest, ClearedFramesReachTheWindowAcrossReopening)
     const uint32_t colours[] = {0xFF3399, 0x33CC66};
     for (uint32_t rgb : colours) {
         SCOPED_TRACE(rgb);
-        ASSERT_EQ(rk_GfxScreenRes(160, 100, 32, 0, RK_MODE_OPENGL, 0), 0);
+        ASSERT_EQ(open_gl(160, 100), 0);
         ASSERT_EQ(__rk_gfx->driver, &rk_gfxDriverOpenGL);
         EXPECT_TRUE(__rk_gfx->flags & SCREEN_OPENGL);
         EXPECT_EQ(rk_x11.w, 160);
@@ -154,7 +164,7 @@ TEST_F(OpenGLTest, ClearedFramesReachTheWindowAcrossReopening)
 TEST_F(OpenGLTest, TwoDimensionalHelpers)
 {
     boot("320x240x24");
-    ASSERT_EQ(rk_GfxScreenRes(100, 80, 32, 0, RK_MODE_OPENGL, 0), 0);
+    ASSERT_EQ(open_gl(100, 80), 0);
     rk_hGL_SetupProjection();
 
     // A 100 x 64 image gets a 128 x 64 texture of its colour.
@@ -215,13 +225,13 @@ TEST_F(OpenGLTest, FullScreenOnlyAtTheExactSize)
     boot("640x480x24");
     // 640 x 400 would need a letterbox in 640 x 480: refused, and the
     // selection settles for a window; the desktop keeps its size.
-    ASSERT_EQ(rk_GfxScreenRes(640, 400, 32, 0, RK_MODE_OPENGL | RK_MODE_FULLSCREEN, 0), 0);
+    ASSERT_EQ(open_gl(640, 400, RK_MODE_FULLSCREEN), 0);
     EXPECT_EQ(__rk_gfx->driver, &rk_gfxDriverOpenGL);
     EXPECT_FALSE(rk_x11.flags & RK_MODE_FULLSCREEN);
     EXPECT_EQ(DisplayWidth(peer, 0), 640);
     EXPECT_EQ(DisplayHeight(peer, 0), 480);
 
-    ASSERT_EQ(rk_GfxScreenRes(640, 480, 32, 0, RK_MODE_OPENGL | RK_MODE_FULLSCREEN, 0), 0);
+    ASSERT_EQ(open_gl(640, 480, RK_MODE_FULLSCREEN), 0);
     EXPECT_TRUE(rk_x11.flags & RK_MODE_FULLSCREEN);
     XWindowAttributes a;
     ASSERT_TRUE(XGetWindowAttributes(peer, rk_x11.fswindow, &a));
@@ -253,7 +263,7 @@ TEST_F(OpenGLTest, UnusableServerFailsWithNothingLeft)
         int fds = count_entries("/proc/self/fd");
         std::memset(&__rk_gl_params, 0, sizeof __rk_gl_params);
         __rk_gl_params.red_bits = c.red_bits;
-        EXPECT_EQ(rk_GfxScreenRes(160, 100, 32, 0, RK_MODE_OPENGL, 0), 1);
+        EXPECT_EQ(open_gl(160, 100), 1);
         EXPECT_EQ(__rk_gfx, nullptr);
         XSync(peer, False);
         EXPECT_EQ(root_children(), windows);

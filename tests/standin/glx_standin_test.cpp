@@ -21,6 +21,7 @@
 #include "gfx/drivers/driver.h"
 #include "gfx/drivers/opengl.h"
 #include "gfx/drivers/x11.h"
+#include "support/pin_libraries.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -174,6 +175,7 @@ TEST_F(GLXStandIn, MultisamplingFallsBackTwoSamplesAtATime)
         standin.max_samples = c.max_samples;
         std::memset(&__rk_gl_params, 0, sizeof __rk_gl_params);
         ASSERT_EQ(rk_GfxScreenRes(64, 48, 32, 0, RK_MODE_OPENGL | RK_MODE_MULTISAMPLE, 0), 0);
+        pin_loaded_libraries();
         EXPECT_EQ(__rk_gfx->driver, &rk_gfxDriverOpenGL);
         EXPECT_EQ(samples_asked(), c.asked);
         // Without samples there are no sample buffers either.
