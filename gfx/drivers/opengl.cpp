@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -32,10 +33,10 @@ static Display *dpy;
 // The names resolved into the records, in the records' order.
 static constexpr const char *glx_names[] = {"glXChooseVisual", "glXCreateContext", "glXDestroyContext",
                                             "glXMakeCurrent", "glXSwapBuffers", nullptr};
-static constexpr const char *gl_names[] = {"glEnable",      "glDisable",    "glGetString",  "glViewport",
-                                           "glMatrixMode",  "glLoadIdentity", "glOrtho",    "glShadeModel",
-                                           "glDepthMask",   "glClearColor", "glClear",      "glGenTextures",
-                                           "glDeleteTextures", "glBindTexture", "glTexImage2D"};
+static constexpr const char *gl_names[] = {
+    "glEnable", "glDisable", "glGetString", "glViewport", "glMatrixMode",
+    "glLoadIdentity", "glOrtho", "glShadeModel", "glDepthMask", "glClearColor",
+    "glClear", "glGenTextures", "glDeleteTextures", "glBindTexture", "glTexImage2D"};
 static constexpr int kNumGL = static_cast<int>(std::size(gl_names));
 
 template <typename Fn>
@@ -62,11 +63,17 @@ static void complete(int32_t &v, int value)
         v = value;
 }
 
+// The sum of preset sizes, held within the 32-bit range.
+static int32_t sum(int64_t a, int64_t b, int64_t c, int64_t d)
+{
+    return static_cast<int32_t>(std::clamp<int64_t>(a + b + c + d, INT32_MIN, INT32_MAX));
+}
+
 void rk_hGL_NormalizeParameters(int flags)
 {
     GLParams &p = __rk_gl_params;
     if (p.color_bits == 0)
-        p.color_bits = p.red_bits + p.green_bits + p.blue_bits + p.alpha_bits;
+        p.color_bits = sum(p.red_bits, p.green_bits, p.blue_bits, p.alpha_bits);
     if (p.color_bits == 0 && __rk_gfx)
         p.color_bits = __rk_gfx->depth;
     int i = size_index(p.color_bits);
@@ -76,7 +83,7 @@ void rk_hGL_NormalizeParameters(int flags)
     complete(p.alpha_bits, kAlphaBits[i]);
 
     if (p.accum_bits == 0)
-        p.accum_bits = p.accum_red_bits + p.accum_green_bits + p.accum_blue_bits + p.accum_alpha_bits;
+        p.accum_bits = sum(p.accum_red_bits, p.accum_green_bits, p.accum_blue_bits, p.accum_alpha_bits);
     int a = -1;
     if (p.accum_bits != 0)
         a = size_index(p.accum_bits);
