@@ -54,7 +54,7 @@ static constexpr int kAlphaBits[4] = {0, 0, 0, 8};
 
 static int size_index(int bits)
 {
-    return std::clamp((std::max(bits, 0) + 7) / 8 - 1, 0, 3);
+    return static_cast<int>(std::clamp<int64_t>((std::max<int64_t>(bits, 0) + 7) / 8 - 1, 0, 3));
 }
 
 static void complete(int32_t &v, int value)

@@ -360,7 +360,7 @@ TEST_F(OpenGLTest, ExampleProgramShowsItsFrameAndExitsCleanly)
     child.pid = fork();
     ASSERT_GE(child.pid, 0);
     if (child.pid == 0) {
-        execl(GL_CLEAR, GL_CLEAR, static_cast<char *>(nullptr));
+        execl(MALWERK_GL_EXAMPLE, MALWERK_GL_EXAMPLE, static_cast<char *>(nullptr));
         _exit(127);
     }
 
