@@ -59,7 +59,7 @@ enum RkError : int {
     RK_ERR_STATE = 1,     // not possible now or with these arguments
     RK_ERR_FILE = 2,      // file cannot be opened or created
     RK_ERR_CONTENTS = 3,  // bad or truncated contents, failed read or write
-    RK_ERR_MEMORY = 4,    // string could not be allocated
+    RK_ERR_MEMORY = 4,    // memory ran out: for a string, or for an operation's own work
 };
 
 // The runtime error number of the calling thread. Set returns its argument.

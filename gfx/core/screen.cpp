@@ -383,7 +383,8 @@ int rk_GfxPageSet(int work, int visible)
         std::memset(s->dirty, 1, static_cast<std::size_t>(s->h) * s->scanline_size);
         rk_GfxUnlock(1, 0);
     }
-    return visible >= 0 ? prev_visible << 8 : prev_work;
+    // One value that restores both: PageSet(r & 0xFF, r >> 8).
+    return (prev_visible << 8) | prev_work;
 }
 
 int rk_GfxFlip(int src, int dst)

@@ -89,6 +89,8 @@ void rk_GfxLock();
 void rk_GfxUnlock(int first, int last);
 
 uint8_t *rk_GfxScreenPtr();
+// Negative pages stay as they are (both negative: page 0 for both). Returns
+// (previous visible page << 8) | previous work page.
 int rk_GfxPageSet(int work, int visible);
 int rk_GfxFlip(int src, int dst);
 int rk_GfxPageCopy(int src, int dst);

@@ -115,16 +115,21 @@ const void *rk_hPrepareTarget(DrawContext *ctx, const void *image)
 {
     ScreenState *s = __rk_gfx;
     if (image && image != ctx->last_target) {
+        ImageGeometry g;
+        const bool drawable = rk_hImageGeometry(image, &g);
+        // The row table grows first: when it cannot, the context stays on
+        // its previous target untouched, and the next preparation tries again.
+        if (drawable && !grow_lines(ctx, g.height))
+            return nullptr;
         if (!ctx->last_target) {
             ctx->saved_view[0] = ctx->view_x;
             ctx->saved_view[1] = ctx->view_y;
             ctx->saved_view[2] = ctx->view_w;
             ctx->saved_view[3] = ctx->view_h;
         }
-        ImageGeometry g;
         ctx->last_target = image;
         ctx->flags |= CTX_IMAGE;
-        if (!rk_hImageGeometry(image, &g) || !grow_lines(ctx, g.height)) {
+        if (!drawable) {
             // Nothing can be drawn into this target: an empty view clips all.
             ctx->view_x = ctx->view_y = ctx->view_w = ctx->view_h = 0;
             return image;
@@ -155,6 +160,14 @@ const void *rk_hPrepareTarget(DrawContext *ctx, const void *image)
     }
     ctx->last_target = image;
     return image;
+}
+
+bool rk_hSelectTarget(DrawContext *ctx, const void *image)
+{
+    if (rk_hPrepareTarget(ctx, image) || !image)
+        return true;
+    rk_ErrorSetNum(RK_ERR_MEMORY);
+    return false;
 }
 
 void rk_hSetPixelTransfer(DrawContext *ctx, uint32_t color)
@@ -343,7 +356,10 @@ void *gfx_imagecreate(int width, int height, uint32_t color, int depth, uint32_t
         img[2] = static_cast<uint8_t>(height);
         img[3] = static_cast<uint8_t>(height >> 8);
     }
-    rk_hPrepareTarget(ctx, img);
+    if (!rk_hPrepareTarget(ctx, img)) {
+        rk_hAlignedFree(img);
+        return nullptr;
+    }
     // A compact image is drawn with the screen's pixel size when its own is
     // at least as large, and is no target otherwise: it is filled in the
     // size it is drawn with, or in its own.

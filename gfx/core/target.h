@@ -74,7 +74,13 @@ bool rk_hReadImageHeader(const void *image, int compact_bpp, ImageGeometry *g);
 bool rk_hImageGeometry(const void *image, ImageGeometry *g);
 
 DrawContext *rk_hGetContext();
+// Makes `image` (null: the screen's work page) the current target and
+// returns it; null for an image whose row table cannot grow, and the context
+// then stays on its previous target.
 const void *rk_hPrepareTarget(DrawContext *ctx, const void *image);
+// rk_hPrepareTarget for the drawing operations: false, with error 4
+// recorded, when the image cannot be made the target (draw nothing then).
+[[nodiscard]] bool rk_hSelectTarget(DrawContext *ctx, const void *image);
 void rk_hSetPixelTransfer(DrawContext *ctx, uint32_t color);
 void rk_hFixRelative(DrawContext *ctx, uint32_t flags, float *x1, float *y1, float *x2, float *y2);
 void rk_hTranslateCoord(const DrawContext *ctx, float fx, float fy, int *x, int *y);
@@ -89,6 +95,7 @@ void rk_hMarkDirty(int first, int last);
 
 void rk_GfxView(int x1, int y1, int x2, int y2, uint32_t fill, uint32_t border, uint32_t flags);
 
+// Null for bad arguments, without a screen, or when memory runs out.
 void *rk_GfxImageCreate(int width, int height, uint32_t color, int depth, uint32_t flags);
 // `current` selects the 32-byte header form; false makes a compact image.
 void *gfx_imagecreate(int width, int height, uint32_t color, int depth, uint32_t flags, bool current);

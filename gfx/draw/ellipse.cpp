@@ -281,7 +281,8 @@ void rk_GfxEllipse(const void *target, float x, float y, float radius, uint32_t 
     ScreenState *s = __rk_gfx;
     if (!s || !(radius > 0))
         return;
-    rk_hPrepareTarget(ctx, target);
+    if (!rk_hSelectTarget(ctx, target))
+        return;
     uint32_t c = (flags & RK_FLAG_NO_COLOR) ? ctx->fg_color : rk_hFixColor(ctx->target_bpp, color);
     rk_hSetPixelTransfer(ctx, c);
     rk_hFixRelative(ctx, flags, &x, &y, nullptr, nullptr);

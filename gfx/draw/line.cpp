@@ -148,7 +148,8 @@ void rk_GfxLine(const void *target, float x1, float y1, float x2, float y2, uint
     DrawContext *ctx = rk_hGetContext();
     if (!__rk_gfx)
         return;
-    rk_hPrepareTarget(ctx, target);
+    if (!rk_hSelectTarget(ctx, target))
+        return;
     if (!(flags & RK_FLAG_NO_COLOR))
         color = rk_hFixColor(ctx->target_bpp, color);
     else

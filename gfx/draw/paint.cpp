@@ -12,9 +12,8 @@
 #include "gfx/core/pixel.h"
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
+#include "rt/rt.h"
 #include "rt/str.h"
-
-int __rk_paint_fail_countdown = 0;
 
 namespace {
 
@@ -45,11 +44,6 @@ struct Fill {
 };
 
 } // namespace
-
-static bool allocation_fails()
-{
-    return __rk_paint_fail_countdown > 0 && --__rk_paint_fail_countdown == 0;
-}
 
 // Sets bits a..b (inclusive).
 static void set_bits(uint64_t *bits, int a, int b)
@@ -419,11 +413,8 @@ static void write_region(const Fill &f, uint32_t fill, const uint8_t *tile, int 
 
 // ---- the operation ---------------------------------------------------------
 
-// Allocates one block for the search, counted for the failure tests.
 static void *allocate(std::size_t count, std::size_t size, bool zero)
 {
-    if (allocation_fails())
-        return nullptr;
     return zero ? std::calloc(count, size) : std::malloc(count * size);
 }
 
@@ -470,7 +461,10 @@ void rk_GfxPaint(void *target, float x, float y, uint32_t fill_color, uint32_t b
         rk_hStrDelTemp(tile);
         return;
     }
-    rk_hPrepareTarget(ctx, target);
+    if (!rk_hSelectTarget(ctx, target)) {
+        rk_hStrDelTemp(tile);
+        return;
+    }
     uint32_t fill = (flags & RK_FLAG_NO_COLOR) ? ctx->fg_color : rk_hFixColor(ctx->target_bpp, fill_color);
     uint32_t border = (flags & RK_FLAG_NO_COLOR2) ? fill : rk_hFixColor(ctx->target_bpp, border_color);
     rk_hSetPixelTransfer(ctx, fill);
@@ -504,6 +498,8 @@ void rk_GfxPaint(void *target, float x, float y, uint32_t fill_color, uint32_t b
         case 2: fill_region<uint16_t>(f, sx, sy, fill, pattern, mode); break;
         default: fill_region<uint32_t>(f, sx, sy, fill, pattern, mode); break;
         }
+    } else {
+        rk_ErrorSetNum(RK_ERR_MEMORY);
     }
     end_fill(f);
 }

@@ -9,11 +9,7 @@ struct RkString;
 // bytes, 8 rows of 8 pixels), any other value with an all-zero tile.
 // Flags: coordinate mode in bits 0-2, RK_FLAG_NO_COLOR uses the foreground
 // colour, RK_FLAG_NO_COLOR2 makes the fill colour the border. The temporary
-// `tile` is released. When the fill's bookkeeping cannot be allocated,
-// nothing is written.
+// `tile` is released. When the fill's bookkeeping (or the target's row
+// table) cannot be allocated, nothing is written and error 4 is recorded.
 void rk_GfxPaint(void *target, float x, float y, uint32_t fill_color, uint32_t border_color, RkString *tile,
                  int mode, uint32_t flags);
-
-// For tests: when positive, each allocation of a fill counts it down and the
-// one that brings it to zero fails.
-extern int __rk_paint_fail_countdown;

@@ -15,7 +15,8 @@ void rk_GfxPut(void *target, float x, float y, const void *image, int sx1, int s
         rk_ErrorSetNum(RK_ERR_STATE);
         return;
     }
-    rk_hPrepareTarget(ctx, target);
+    if (!rk_hSelectTarget(ctx, target))
+        return;
     rk_hSetPixelTransfer(ctx, 0xFF000000u);
 
     static constexpr uint32_t relative_modes[4] = {4, 4, 5, 5};

@@ -148,7 +148,10 @@ int rk_GfxDrawString(void *target, float x, float y, uint32_t flags, RkString *t
         return RK_OK;
     }
 
-    rk_hPrepareTarget(ctx, target);
+    if (!rk_hSelectTarget(ctx, target)) {
+        rk_hStrDelTemp(text);
+        return RK_ERR_MEMORY;
+    }
     if (mode != RK_PUT_ALPHA)
         color = (flags & RK_FLAG_NO_COLOR) ? ctx->fg_color : rk_hFixColor(ctx->target_bpp, color);
     rk_hSetPixelTransfer(ctx, color);

@@ -613,13 +613,13 @@ static int decode_rle(BmpLoad *b)
     return RK_OK;
 }
 
-// file_size: the bytes of a regular file, 0 for a stream without a size.
+// file_size: the bytes in the file.
 static int load_bitmap(DrawContext *ctx, std::FILE *f, long long file_size, void *dest, uint32_t *user_palette,
                        bool current_header)
 {
     BmpLoad b{};
     b.f = f;
-    // The file's size bounds every row buffer (a stream without one holds nothing).
+    // The file's size bounds every row buffer.
     b.file_size = file_size;
     if (std::fseek(f, 0, SEEK_SET) != 0)
         return RK_ERR_CONTENTS;
@@ -638,7 +638,10 @@ static int load_bitmap(DrawContext *ctx, std::FILE *f, long long file_size, void
     plan_rows(&b);
 
     write_dest_header(&b);
-    rk_hPrepareTarget(ctx, dest);
+    // Without the destination's row table nothing can be loaded, as without
+    // a row buffer.
+    if (dest && !rk_hPrepareTarget(ctx, dest))
+        return RK_ERR_CONTENTS;
     rk_hSetPixelTransfer(ctx, 0xFF000000u);
 
     const bool rle = b.compression == BI_RLE8 || b.compression == BI_RLE4;
@@ -682,9 +685,10 @@ static uint64_t image_bytes(const uint8_t *header, std::size_t header_bytes)
             return 0;
         return sizeof(ImageHeader) + info.pitch * info.height;
     }
-    // Compact rows are drawn with the screen's pixel size and read with the
-    // header's.
-    const uint64_t bpp = std::max<uint64_t>(info.bpp_field, static_cast<uint64_t>(__rk_gfx->bpp));
+    // A compact image holds its pixels in its own size (the screen's when
+    // the field is 0); one of pixels narrower than the screen's is never a
+    // draw target, so its rows need no more room than that.
+    const uint64_t bpp = info.bpp_field ? info.bpp_field : static_cast<uint64_t>(__rk_gfx->bpp);
     return 4 + info.width * info.height * bpp;
 }
 

@@ -14,8 +14,9 @@ struct RkString;
 // picture's rows. A bitmap's colour table goes into `user_palette` (at least
 // 2^depth entries, 6 bits per channel) when given, else into the screen's
 // device palette. Returns (and records) 0, or 1 (no screen open; a
-// true-colour bitmap into a paletted destination), 2 (cannot open) or
-// 3 (bad or truncated contents, or a size that cannot be handled).
+// true-colour bitmap into a paletted destination), 2 (cannot open, or not
+// a regular file: FIFOs and devices are refused at once) or 3 (bad or
+// truncated contents, a size that cannot be handled, or no memory to load).
 int rk_GfxBload(RkString *filename, void *dest, uint32_t *user_palette);
 // The same; `current_header` chooses the header form written into plain
 // memory: the 32-byte form, or the compact 4-byte one.

@@ -220,7 +220,7 @@ int rk_GfxBsave(RkString *filename, const void *source, uint32_t size, const uin
         return rk_ErrorSetNum(result);
     }
 
-    std::FILE *f = rk_hImageFileOpen(filename, "wb");
+    std::FILE *f = rk_hImageFileCreate(filename);
     if (!f) {
         rk_hStrDelTemp(filename);
         return rk_ErrorSetNum(RK_ERR_FILE);

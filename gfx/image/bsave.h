@@ -10,7 +10,8 @@ struct RkString;
 // of the raw format (ignored for bitmaps). `user_palette`, when given,
 // replaces the screen's palette for 8-bit bitmaps and raw screen saves
 // (entries 0x00BBGGRR with 6 bits per channel). Returns (and records) 0, or
-// 1 (no screen open where one is needed), 2 (cannot create; a raw save of a
+// 1 (no screen open where one is needed), 2 (cannot create, or not a regular
+// file: FIFOs and devices are refused at once; a raw save of a
 // buffer with size 0) or 3 (failed write; a source that cannot be written).
 // A request that cannot succeed is refused before the file is opened, so an
 // existing file is left as it was.

@@ -30,13 +30,39 @@ static void file_path(const RkString *name, char (&path)[1023])
     rk_hConvertPath(path);
 }
 
-std::FILE *rk_hImageFileOpen(const RkString *name, const char *mode)
+// A descriptor of the regular file named by `name`, opened for reading or
+// for writing (created, and truncated once it is known to be regular); -1
+// otherwise. The open never waits: a FIFO without a peer or a device would
+// block the program in open() or in the first read, so they are refused.
+static int open_regular(const RkString *name, bool write)
 {
     char path[1023];
     file_path(name, path);
     if (!path[0])
+        return -1;
+    const int flags = (write ? O_WRONLY | O_CREAT : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    const int fd = open(path, flags, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    const int status = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status == -1 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 ||
+        (write && ftruncate(fd, 0) != 0)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::FILE *rk_hImageFileCreate(const RkString *name)
+{
+    const int fd = open_regular(name, true);
+    if (fd < 0)
         return nullptr;
-    return std::fopen(path, mode);
+    std::FILE *f = fdopen(fd, "wb");
+    if (!f)
+        close(fd);
+    return f;
 }
 
 // Files up to this size are read whole: icons and other small pictures.
@@ -45,15 +71,11 @@ static constexpr off_t SMALL_FILE = 64 * 1024;
 bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r)
 {
     *r = {nullptr, nullptr, 0};
-    char path[1023];
-    file_path(name, path);
-    if (!path[0])
-        return false;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open_regular(name, false);
     if (fd < 0)
         return false;
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    if (fstat(fd, &st) == 0)
         r->size = st.st_size;
     if (r->size > 0 && r->size <= SMALL_FILE) {
         auto size = static_cast<std::size_t>(r->size);

@@ -9,10 +9,13 @@ struct RkString;
 // Turns every backslash in `path` into a slash.
 void rk_hConvertPath(char *path);
 
-// Opens the file named by `name` with fopen mode `mode`. At most 1022
-// characters of the name are kept and backslashes become slashes. Null when
-// the file cannot be opened (or `name` is null).
-std::FILE *rk_hImageFileOpen(const RkString *name, const char *mode);
+// File names keep at most 1022 characters, and backslashes become slashes.
+// Only regular files are opened, and an open never waits: a FIFO, a device,
+// a directory, a file that cannot be opened and a null `name` all fail.
+
+// Creates (or truncates) the file named by `name` for binary writing; null
+// when it cannot.
+std::FILE *rk_hImageFileCreate(const RkString *name);
 
 // A file opened for reading. Small regular files are read whole with one
 // read and then served from memory, so that a loader's many small reads
@@ -20,10 +23,9 @@ std::FILE *rk_hImageFileOpen(const RkString *name, const char *mode);
 struct ImageFileReader {
     std::FILE *f;
     void *bytes;     // the contents of a small file, or null
-    long long size;  // bytes in a regular file; 0 for other kinds
+    long long size;  // bytes in the file
 };
-// Opens the file named by `name` (as rk_hImageFileOpen does); false when it
-// cannot be opened.
+// Opens the file named by `name` for reading; false when it cannot.
 bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r);
 void rk_hImageFileClose(ImageFileReader *r);
 

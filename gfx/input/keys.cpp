@@ -4,6 +4,7 @@
 
 #include "gfx/core/screen.h"
 #include "rt/console.h"
+#include "rt/rt.h"
 #include "rt/str.h"
 
 // Process-wide: codes posted before a mode change are still read after it.
@@ -43,23 +44,28 @@ void rk_hPostEvent(const EventRecord *record)
     pthread_mutex_unlock(s->event_mutex);
 }
 
+// The oldest code, or 0 when the buffer is empty; the caller holds the lock.
+static int front_key()
+{
+    return key_head != key_tail ? key_buffer[key_head] : 0;
+}
+
 // Takes the oldest code, or 0 when the buffer is empty.
 static int get_key()
 {
     rk_GfxLock();
-    int code = 0;
-    if (key_head != key_tail) {
-        code = key_buffer[key_head];
+    int code = front_key();
+    if (code)
         key_head = (key_head + 1) % kKeyBufferSize;
-    }
     rk_hGfxInputBufferChanged();
     rk_GfxUnlock(1, 0);
     return code;
 }
 
-RkString *rk_GfxInkey()
+// The string rk_GfxInkey gives for a code (0: none waiting); null when it
+// cannot be allocated.
+static RkString *key_string(int code)
 {
-    int code = __rk_gfx ? get_key() : 0;
     if (code == 0)
         return rk_StrAllocTempDesc("");
     if (code < 256) {
@@ -75,6 +81,28 @@ RkString *rk_GfxInkey()
     else if (code <= RK_KEY_F10)
         two[1] = named[code - RK_KEY_CLOSE];
     return rk_StrAllocTempBytes(two, 2);
+}
+
+RkString *rk_GfxInkey()
+{
+    if (!__rk_gfx) {
+        RkString *none = rk_StrAllocTempDesc("");
+        rk_ErrorSetNum(none ? RK_OK : RK_ERR_MEMORY);
+        return none;
+    }
+    // The string is made before the key leaves the buffer, so that a failed
+    // allocation leaves the key for the next call.
+    rk_GfxLock();
+    int code = front_key();
+    RkString *s = key_string(code);
+    if (s) {
+        if (code)
+            key_head = (key_head + 1) % kKeyBufferSize;
+        rk_hGfxInputBufferChanged();
+    }
+    rk_GfxUnlock(1, 0);
+    rk_ErrorSetNum(s ? RK_OK : RK_ERR_MEMORY);
+    return s;
 }
 
 int rk_GfxGetkey()

@@ -59,6 +59,7 @@ int rk_hGfxInputBufferChanged();
 
 // The oldest key as a temporary string: "" for none (or no screen), one
 // character for codes 1..255, else 255 and a second character naming it.
+// Null (error 4) when the string cannot be allocated: the key stays waiting.
 RkString *rk_GfxInkey();
 // Waits for a key and returns its code; 0 at once when no screen is open.
 int rk_GfxGetkey();

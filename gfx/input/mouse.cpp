@@ -6,22 +6,22 @@
 
 int rk_GfxGetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
 {
-    int dummy_wheel, dummy_buttons, dummy_clip;
-    if (!wheel)
-        wheel = &dummy_wheel;
-    if (!buttons)
-        buttons = &dummy_buttons;
-    if (!clip)
-        clip = &dummy_clip;
+    // Any address may be left out: a local receives that value.
+    int dummy[5];
+    int *out[5] = {x, y, wheel, buttons, clip};
+    for (int i = 0; i < 5; ++i)
+        if (!out[i])
+            out[i] = &dummy[i];
     ScreenState *s = __rk_gfx;
     if (s && s->driver && s->driver->get_mouse) {
         rk_GfxLock();
-        int r = s->driver->get_mouse(x, y, wheel, buttons, clip);
+        int r = s->driver->get_mouse(out[0], out[1], out[2], out[3], out[4]);
         rk_GfxUnlock(1, 0);
         if (r == 0)
             return rk_ErrorSetNum(RK_OK);
     }
-    *clip = *buttons = *wheel = *y = *x = -1;
+    for (int *p : out)
+        *p = -1;
     return rk_ErrorSetNum(RK_ERR_STATE);
 }
 

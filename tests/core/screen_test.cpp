@@ -159,12 +159,29 @@ TEST_F(Screen, PagesSetFlipAndCopy)
 {
     open(16, 8, 32, 3);
     DrawContext *ctx = rk_hGetContext();
-    EXPECT_EQ(rk_GfxPageSet(2, -1), 0);  // previous work page
-    EXPECT_EQ(ctx->work_page, 2);
+    // Each result holds both previous pages: (visible << 8) | work.
+    struct PageStep {
+        int work, visible, result, work_after, visible_after;
+    };
+    static constexpr PageStep steps[] = {
+        {2, -1, 0x000, 2, 0}, {-1, 1, 0x002, 2, 1}, {0, 2, 0x102, 0, 2}, {1, -1, 0x200, 1, 2}, {-1, -1, 0x201, 0, 0},
+    };
+    for (const PageStep &p : steps) {
+        EXPECT_EQ(rk_GfxPageSet(p.work, p.visible), p.result) << p.work << "," << p.visible;
+        EXPECT_EQ(ctx->work_page, p.work_after);
+        EXPECT_EQ(__rk_gfx->visible_page, p.visible_after);
+    }
+    // The result restores both pages at once.
+    const int saved = rk_GfxPageSet(1, 2);
+    rk_GfxPageSet(saved & 0xFF, saved >> 8);
+    EXPECT_EQ(ctx->work_page, 0);
+    EXPECT_EQ(__rk_gfx->visible_page, 0);
+
+    EXPECT_EQ(rk_GfxPageSet(2, -1), 0);
     EXPECT_EQ(rk_GfxScreenPtr(), __rk_gfx->page[2]);
     std::memset(__rk_gfx->page[2], 0x5A, 16 * 8 * 4);
     std::memset(__rk_gfx->dirty, 0, 8);
-    EXPECT_EQ(rk_GfxPageSet(-1, 1), 0 << 8);  // previous visible, shifted
+    EXPECT_EQ(rk_GfxPageSet(-1, 1), 2);
     EXPECT_EQ(__rk_gfx->framebuffer, __rk_gfx->page[1]);
     EXPECT_EQ(__rk_gfx->dirty[7], 1);
 

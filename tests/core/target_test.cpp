@@ -1,10 +1,19 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "gfx/core/pixel.h"
 #include "gfx/core/target.h"
+#include "gfx/draw/ellipse.h"
 #include "gfx/draw/line.h"
+#include "gfx/draw/paint.h"
+#include "gfx/draw/put.h"
+#include "gfx/draw/text.h"
+#include "rt/rt.h"
+#include "rt/str.h"
+#include "support/fail_alloc.h"
 #include "support/screen_fixture.h"
 
 using Targets = NullScreen;
@@ -163,6 +172,76 @@ TEST_F(Targets, DestroyedTargetIsForgotten)
     EXPECT_EQ(ctx->view_w, 20);
     EXPECT_EQ(ctx->view_h, 7);
     rk_GfxImageDestroy(again);
+}
+
+// An image taller than the screen needs a longer row table. When it cannot
+// grow, the image is not made the target: the operation reports error 4 and
+// draws nothing, the screen stays the target with its view, and the next
+// operation on the image tries again.
+TEST_F(Targets, ARowTableThatCannotGrowLeavesTheTargetAlone)
+{
+    open(64, 48, 32);
+    DrawContext *ctx = rk_hGetContext();
+    rk_GfxView(2, 3, 40, 30, 0, 0, RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2);
+    auto expect_screen_target = [&](const char *what) {
+        EXPECT_EQ(ctx->last_target, nullptr) << what;
+        EXPECT_EQ(ctx->view_x, 2) << what;
+        EXPECT_EQ(ctx->view_h, 28) << what;
+    };
+    // Creation: the image, then the row table.
+    fail_alloc::arm(2);
+    EXPECT_EQ(rk_GfxImageCreate(16, 100, 0, 0, 0), nullptr);
+    fail_alloc::disarm();
+    EXPECT_EQ(fail_alloc::failed(), 1);
+    EXPECT_EQ(fail_alloc::live(), 0);
+    expect_screen_target("create");
+
+    void *tall = rk_GfxImageCreate(16, 100, 0x000000, 0, 0);
+    void *dot = rk_GfxImageCreate(2, 2, 0xFFFFFF, 0, 0);
+    ASSERT_NE(tall, nullptr);
+    ASSERT_NE(dot, nullptr);
+    // Each operation covers pixel (8, 90); `text` is made before the
+    // allocations are counted, and released by every operation.
+    using Draw = void (*)(void *image, void *dot, RkString *text);
+    const std::pair<const char *, Draw> ops[] = {
+        {"line", [](void *i, void *, RkString *t) {
+             rk_hStrDelTemp(t);
+             rk_GfxLine(i, 0, 90, 15, 90, 0xFFFFFF, RK_LINE, 0xFFFF, 0);
+         }},
+        {"ellipse", [](void *i, void *, RkString *t) {
+             rk_hStrDelTemp(t);
+             rk_GfxEllipse(i, 8, 90, 3, 0xFFFFFF, 0, 0, RK_ELLIPSE_FULL, 1, 0);
+         }},
+        {"paint", [](void *i, void *, RkString *t) { rk_GfxPaint(i, 8, 90, 0xFFFFFF, 0xFFFFFF, t, 0, 0); }},
+        {"put", [](void *i, void *d, RkString *t) {
+             rk_hStrDelTemp(t);
+             rk_GfxPut(i, 8, 90, d, RK_NO_RECT, 0, 0, 0, 0, 0, rk_hPutTrans, 0, 0, nullptr);
+         }},
+        {"text", [](void *i, void *, RkString *t) { rk_GfxDrawString(i, 8, 88, 0, t, 0xFFFFFF, nullptr, 0, nullptr, 0, nullptr); }},
+    };
+    const std::size_t bytes = 32 + 64 * 100;
+    for (const auto &[what, draw] : ops) {
+        // A new screen starts with a row table of its own height.
+        open(64, 48, 32);
+        rk_GfxView(2, 3, 40, 30, 0, 0, RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2);
+        std::memset(static_cast<uint8_t *>(tall) + 32, 0, 64 * 100);
+        const std::vector<uint8_t> before(static_cast<uint8_t *>(tall), static_cast<uint8_t *>(tall) + bytes);
+        rk_ErrorSetNum(0);
+        RkString *text = rk_StrAllocTempDesc("\xDB");
+        fail_alloc::arm(1);
+        draw(tall, dot, text);
+        fail_alloc::disarm();
+        EXPECT_EQ(fail_alloc::failed(), 1) << what;
+        EXPECT_EQ(rk_ErrorGetNum(), 4) << what;
+        EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t *>(tall), static_cast<uint8_t *>(tall) + bytes), before)
+            << what;
+        expect_screen_target(what);
+        draw(tall, dot, rk_StrAllocTempDesc("\xDB"));
+        EXPECT_EQ(image_pixel4(tall, 8, 90) & 0xFFFFFF, 0xFFFFFFu) << what;
+        EXPECT_EQ(__rk_gfx->lock_count, 0) << what;
+    }
+    rk_GfxImageDestroy(tall);
+    rk_GfxImageDestroy(dot);
 }
 
 TEST(Coordinates, RoundHalfAwayFromZeroAndSaturate)

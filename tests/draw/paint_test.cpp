@@ -7,7 +7,9 @@
 
 #include "gfx/core/pixel.h"
 #include "gfx/draw/paint.h"
+#include "rt/rt.h"
 #include "rt/str.h"
+#include "support/fail_alloc.h"
 #include "support/screen_fixture.h"
 
 namespace {
@@ -429,13 +431,15 @@ TEST_F(Paint, AllocationFailureWritesNothing)
             put(img, x, y, (y == 0 || x % 2 == 0) ? WHITE : BLACK);
     int failures = 0;
     for (int n = 1;; ++n) {
-        __rk_paint_fail_countdown = n;
+        rk_ErrorSetNum(0);
+        fail_alloc::arm(n);
         rk_GfxPaint(img, 0, 0, FILL, BLACK, nullptr, 0, 0);
-        bool failed = __rk_paint_fail_countdown == 0;
-        __rk_paint_fail_countdown = 0;
-        if (!failed)
+        fail_alloc::disarm();
+        if (fail_alloc::failed() == 0)
             break;
         ++failures;
+        ASSERT_EQ(rk_ErrorGetNum(), 4) << n;
+        ASSERT_EQ(fail_alloc::live(), 0) << n;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 ASSERT_EQ(get(img, x, y), (y == 0 || x % 2 == 0) ? WHITE : BLACK) << n;

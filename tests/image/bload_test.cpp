@@ -529,6 +529,34 @@ TEST_F(Bload, RawFilesIntoImagesMustFitEntirely)
         rk_GfxImageDestroy(p);
 }
 
+TEST_F(Bload, RawSavesOfEveryImageFormLoadBackByteForByte)
+{
+    // On a 32-bit screen as well as on an 8-bit one, images of every pixel
+    // size in both header forms come back from their raw file unchanged.
+    for (int screen_depth : {32, 8}) {
+        open(64, 48, screen_depth);
+        for (bool current : {true, false})
+            for (int depth : {8, 16, 32}) {
+                const int bpp = depth / 8;
+                const uint32_t bytes = current ? 32 + ((6 * bpp + 15) & ~15) * 5 : 4 + 6 * 5 * bpp;
+                auto *src = static_cast<uint8_t *>(gfx_imagecreate(6, 5, 0x123456, depth, 0, current));
+                auto *dst = static_cast<uint8_t *>(gfx_imagecreate(6, 5, 0x654321, depth, 0, current));
+                ASSERT_NE(src, nullptr);
+                ASSERT_NE(dst, nullptr);
+                const uint32_t header = current ? 32 : 4;
+                for (uint32_t i = header; i < bytes; ++i)
+                    src[i] = static_cast<uint8_t>(i * 7);
+                const std::string what = std::to_string(screen_depth) + (current ? " current " : " compact ") +
+                                         std::to_string(depth);
+                ASSERT_EQ(save(path("img.raw"), src, bytes), 0) << what;
+                EXPECT_EQ(load(path("img.raw"), dst), 0) << what;
+                EXPECT_EQ(std::memcmp(src, dst, bytes), 0) << what;
+                rk_GfxImageDestroy(src);
+                rk_GfxImageDestroy(dst);
+            }
+    }
+}
+
 TEST_F(Bload, CorpusFilesStayInsideEveryDestination)
 {
     const std::filesystem::path corpus = source_dir() / "fuzz/corpus/bload";

@@ -1,4 +1,10 @@
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "gfx/core/screen.h"
 #include "image_files.h"
@@ -204,13 +210,57 @@ TEST_F(Bsave, FailuresAreReportedAndLeaveFilesAlone)
     EXPECT_EQ(save(path("keep.bmp"), narrow.data()), 3);
     EXPECT_EQ(read_file(path("keep.bmp")), (Bytes{9, 9}));
     EXPECT_EQ(save(path("no/such/dir.bmp"), nullptr), 2);
-    // Data lost when the file is flushed is a failed write.
-    if (std::filesystem::exists("/dev/full")) {
-        std::filesystem::create_symlink("/dev/full", path("full.bmp"));
-        EXPECT_EQ(save(path("full.bmp"), nullptr), 3);
-        void *img = rk_GfxImageCreate(4, 4, 0, 0, 0);
-        EXPECT_EQ(rk_GfxBsave(rk_StrAllocTempDesc("/dev/full"), img, 100, nullptr), 3);
-        rk_GfxImageDestroy(img);
+    // Writes beyond the file-size limit fail; so does data that is only
+    // written when the file is flushed at its close.
+    void (*xfsz)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 50;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int full_bitmap = save(path("full.bmp"), nullptr);
+    void *img = rk_GfxImageCreate(4, 4, 0, 0, 0);
+    const int full_raw = save(path("full.raw"), img, 100);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, xfsz);
+    EXPECT_EQ(full_bitmap, 3);
+    EXPECT_EQ(full_raw, 3);
+    rk_GfxImageDestroy(img);
+    EXPECT_EQ(__rk_gfx->lock_count, 0);
+}
+
+// Only regular files are read and written. A FIFO with or without a peer, a
+// device or a directory is refused with 2 at once, never waited on.
+TEST_F(Bsave, FifosDevicesAndDirectoriesAreRefusedAtOnce)
+{
+    open(16, 8, 32);
+    void *img = rk_GfxImageCreate(4, 4, 0x123456, 0, 0);
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(path("fifo.bmp").c_str(), 0600), 0);
+    std::filesystem::create_directory(path("dir.bmp"));
+    alarm(20);  // a blocked open ends the test instead of hanging it
+    for (const std::string &name : {path("fifo"), path("fifo.bmp"), std::string("/dev/null"), std::string("/dev/zero"),
+                                   path("dir.bmp")}) {
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(load(name, img), 2) << name;
+        EXPECT_EQ(load(name, nullptr), 2) << name;
+        EXPECT_EQ(save(name, img, 100), 2) << name;
+        EXPECT_EQ(save(name, nullptr, 100), 2) << name;
+        EXPECT_EQ(rk_ErrorGetNum(), 2) << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2)) << name;
     }
+    // A FIFO that has a reader is refused as well, and the reader sees the
+    // end of the data without any.
+    const int reader = ::open(path("fifo.bmp").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(save(path("fifo.bmp"), img), 2);
+    char c;
+    EXPECT_EQ(read(reader, &c, 1), 0);
+    close(reader);
+    alarm(0);
+    // The names were left as they were.
+    EXPECT_TRUE(std::filesystem::is_fifo(path("fifo")));
+    EXPECT_TRUE(std::filesystem::is_directory(path("dir.bmp")));
+    rk_GfxImageDestroy(img);
     EXPECT_EQ(__rk_gfx->lock_count, 0);
 }

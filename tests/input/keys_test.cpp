@@ -5,6 +5,7 @@
 #include "rt/console.h"
 #include "rt/rt.h"
 #include "rt/str.h"
+#include "support/fail_alloc.h"
 #include "support/screen_fixture.h"
 
 using Keys = NullScreen;
@@ -73,6 +74,30 @@ TEST_F(Keys, CloseAndNamedKeysAsCodesAndStrings)
     EXPECT_EQ(inkey(), two(68));
     rk_hPostKey(255);
     EXPECT_EQ(inkey(), "\xFF");
+}
+
+TEST_F(Keys, AFailedInkeyLeavesTheKeyWaiting)
+{
+    open(64, 64, 8);
+    // Each of the string's two allocations fails in turn, for a character
+    // and for a named key; the key is read whole afterwards.
+    const std::pair<int, std::string> keys[] = {{'x', "x"}, {RK_KEY_UP, two('H')}};
+    for (const auto &[code, text] : keys)
+        for (long n : {1L, 2L}) {
+            rk_hPostKey(code);
+            rk_hPostKey('z');
+            fail_alloc::arm(n);
+            RkString *s = rk_GfxInkey();
+            fail_alloc::disarm();
+            EXPECT_EQ(fail_alloc::failed(), 1);
+            EXPECT_EQ(s, nullptr);
+            EXPECT_EQ(rk_ErrorGetNum(), 4);
+            EXPECT_EQ(rk_GfxKeyHit(), 1);
+            EXPECT_EQ(inkey(), text) << code << " " << n;
+            EXPECT_EQ(rk_ErrorGetNum(), 0);
+            EXPECT_EQ(inkey(), "z");
+        }
+    EXPECT_EQ(__rk_gfx->lock_count, 0);
 }
 
 TEST_F(Keys, WithoutAScreenNothingIsReadAndNothingWaits)

@@ -76,6 +76,7 @@ TEST_F(Mouse, NoStateWithoutAScreenOrWithoutAPointer)
     open(64, 64, 8);
     r = get(v);
     expect_no_state(r, v);
+    EXPECT_EQ(rk_GfxGetMouse(nullptr, nullptr, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(rk_SetMouse(1, 1, 1, 1), 1);
     EXPECT_EQ(__rk_gfx->lock_count, 0);
 }
@@ -92,12 +93,21 @@ TEST_F(Mouse, ReadsAndSetsThePointerUnderTheScreenLock)
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(v[i], pointer.state[i]) << i;
 
-    // Wheel and clip may be left out.
-    int x = 0, y = 0, buttons = 0;
-    EXPECT_EQ(rk_GfxGetMouse(&x, &y, nullptr, &buttons, nullptr), 0);
-    EXPECT_EQ(x, 10);
-    EXPECT_EQ(y, 20);
-    EXPECT_EQ(buttons, 3);
+    // Any address may be left out; the others still get their values, with
+    // a state and without one.
+    for (bool has_state : {true, false}) {
+        pointer.has_state = has_state;
+        for (int omitted = 0; omitted < 32; ++omitted) {
+            int w[5] = {5, 5, 5, 5, 5};
+            int *p[5];
+            for (int i = 0; i < 5; ++i)
+                p[i] = omitted & (1 << i) ? nullptr : &w[i];
+            EXPECT_EQ(rk_GfxGetMouse(p[0], p[1], p[2], p[3], p[4]), has_state ? 0 : 1) << omitted;
+            for (int i = 0; i < 5; ++i)
+                EXPECT_EQ(w[i], omitted & (1 << i) ? 5 : has_state ? pointer.state[i] : -1) << omitted << " " << i;
+        }
+    }
+    pointer.has_state = true;
 
     EXPECT_EQ(rk_SetMouse(100, 50, 0, -1), 0);
     EXPECT_EQ(rk_ErrorGetNum(), 0);
