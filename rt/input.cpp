@@ -148,9 +148,12 @@ int rk_FileInputNextToken(char *buffer, int capacity, int is_string)
 int rk_InputString(void *dst, int dst_size, int fill)
 {
     static char token[4097];
+    // A value that cannot be assigned stays in the line for the next call.
+    const int start = input_ctx.index;
     int len = rk_FileInputNextToken(token, 4096, 1);
     RkString *value = rk_StrAllocTempBytes(token, static_cast<std::size_t>(len));
-    if (!value)
-        return rk_ErrorSetNum(RK_ERR_MEMORY);
-    return rk_ErrorSetNum(rk_StrAssign(dst, dst_size, value, fill));
+    int r = value ? rk_StrAssign(dst, dst_size, value, fill) : RK_ERR_MEMORY;
+    if (r != RK_OK)
+        input_ctx.index = start;
+    return rk_ErrorSetNum(r);
 }

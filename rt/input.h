@@ -20,7 +20,8 @@ int rk_FileInput(int fnum);
 int rk_hInputSetLine(const char *text, std::size_t len);
 
 // Assigns the next value of the line (a string) to the destination, as
-// rk_StrAssign does. 0, or 4 when memory ran out.
+// rk_StrAssign does. 0, or 4 when memory ran out (the value is then still
+// the next one).
 int rk_InputString(void *dst, int dst_size, int fill);
 
 // Takes the next token of the line into buffer (capacity bytes plus a zero

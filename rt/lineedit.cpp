@@ -29,6 +29,7 @@ struct Editor {
     RkString *text;  // a temporary; text->len is the length
     int pos;         // insertion point, 0..len
     int cols, rows;  // the grid
+    bool lost;       // a typed character could not be stored
 };
 
 static void print(const char *bytes, std::size_t n)
@@ -99,8 +100,10 @@ static bool reserve(RkString *s, int extra)
 // the cursor ends after the inserted bytes.
 static void insert(Editor &e, const char *bytes, int n)
 {
-    if (!reserve(e.text, n))
+    if (!reserve(e.text, n)) {
+        e.lost = true;
         return;
+    }
     hide_cursor();
     int c0, r0;
     rk_GetXY(&c0, &r0);
@@ -238,7 +241,7 @@ RkString *rk_ConReadLineEx(RkString *string, int soft_cursor)
 {
     const char *initial = string && string->data ? string->data : "";
     int initial_len = string && string->data ? string->len : 0;
-    Editor e{rk_StrAllocTempBytes(initial, static_cast<std::size_t>(initial_len)), 0, 0, 0};
+    Editor e{rk_StrAllocTempBytes(initial, static_cast<std::size_t>(initial_len)), 0, 0, 0, false};
     rk_hStrDelTemp(string);
     if (!e.text)
         return nullptr;
@@ -271,6 +274,11 @@ RkString *rk_ConReadLineEx(RkString *string, int soft_cursor)
         if (code == KEY_LF || code == KEY_ENTER) {
             move_by(e, e.text->len - e.pos);
             rk_Locate(0, 0, visibility);
+            // A line missing a typed character is not the line typed.
+            if (e.lost) {
+                rk_hStrDelTemp(e.text);
+                return nullptr;
+            }
             return e.text;
         }
     }

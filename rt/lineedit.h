@@ -9,7 +9,9 @@ struct RkString;
 // Edits `string` (its text is printed first and may be empty or null; a
 // temporary is released) until Enter, always inserting. With soft_cursor the
 // insertion point is marked by printing byte 0xFF. Returns a temporary with
-// the text, null when no string could be allocated.
+// the text, null when no string could be allocated (also when a typed
+// character could not be stored: the line is then read to its end and
+// dropped).
 RkString *rk_ConReadLineEx(RkString *string, int soft_cursor);
 RkString *rk_ConReadLine(int soft_cursor);
 

@@ -99,7 +99,7 @@ static void close_screen()
         return;
     if (s->driver && s->driver->exit)
         s->driver->exit();
-    rk_hResetCharCells(false);
+    (void)rk_hResetCharCells(false);
     if (s->page) {
         for (int i = 0; i < s->num_pages; ++i)
             rk_hAlignedFree(s->page[i]);
@@ -262,7 +262,10 @@ static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int 
             exit_proc();
             return rk_ErrorSetNum(RK_ERR_STATE);
         }
-        rk_hResetCharCells(true);
+        if (!rk_hResetCharCells(true)) {
+            exit_proc();
+            return rk_ErrorSetNum(RK_ERR_STATE);
+        }
         rk_GfxLock();  // the driver's thread may already be presenting the page
         for (int p = 0; p < s->num_pages; ++p)
             for (int y = 0; y < s->h; ++y)
@@ -462,10 +465,19 @@ int rk_GfxWidth(int cols, int rows)
     const FontDesc *font = builtin_font_for_height(cell_h);
     if (cell_w != 8 || !font)
         return prev;
+    const int old_w = s->text_w, old_h = s->text_h;
+    const FontDesc *old_font = s->font;
     s->text_h = rows;
     s->text_w = cols;
     s->font = font;
-    rk_hResetCharCells(true);
+    if (!rk_hResetCharCells(true)) {
+        // No cells for the new grid: the old grid stays as it was.
+        s->text_w = old_w;
+        s->text_h = old_h;
+        s->font = old_font;
+        rk_ErrorSetNum(RK_ERR_MEMORY);
+        return prev;
+    }
     rk_GfxView(RK_VIEW_OMITTED, RK_VIEW_OMITTED, RK_VIEW_OMITTED, RK_VIEW_OMITTED, 0, 0,
                RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2);
     rk_ConsoleSetView(-1, -1);

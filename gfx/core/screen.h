@@ -94,13 +94,13 @@ uint8_t *rk_GfxScreenPtr();
 int rk_GfxPageSet(int work, int visible);
 int rk_GfxFlip(int src, int dst);
 int rk_GfxPageCopy(int src, int dst);
+// Changes the text grid when the cells come out 8 pixels wide and as high as
+// a built-in font (0 or less keeps that side). Returns the previous grid,
+// columns | (rows << 16); the grid stays when its cells cannot be allocated
+// (error 4).
 int rk_GfxWidth(int cols, int rows);
 void rk_GfxSetWindowTitle(RkString *title);
 void rk_GfxSleep(int ms);
 void rk_GfxViewUpdate();
 void rk_hScreenInfo(int *w, int *h, int *depth, int *refresh);
-
-// Text cells of every page (created zeroed, the work page filled with
-// spaces in the current colours) and their release.
-void rk_hResetCharCells(bool recreate);
 

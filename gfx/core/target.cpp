@@ -88,10 +88,16 @@ static bool grow_lines(DrawContext *ctx, int rows)
 
 DrawContext *rk_hGetContext()
 {
+    // Without memory for the slot the process keeps a static context for
+    // good: switching to a slot later would drop the drawing state.
     static DrawContext fallback;
-    auto *ctx = static_cast<DrawContext *>(rk_TlsGetCtx(RK_CTX_SLOT_DRAW, sizeof(DrawContext)));
-    if (!ctx)
+    static bool use_fallback;
+    auto *ctx = use_fallback ? &fallback
+                             : static_cast<DrawContext *>(rk_TlsGetCtx(RK_CTX_SLOT_DRAW, sizeof(DrawContext)));
+    if (!ctx) {
+        use_fallback = true;
         ctx = &fallback;
+    }
     ScreenState *s = __rk_gfx;
     if (!s || ctx->setup_id == s->id)
         return ctx;

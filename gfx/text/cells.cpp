@@ -6,28 +6,41 @@
 #include "gfx/core/target.h"
 #include "rt/rt.h"
 
-void rk_hResetCharCells(bool create)
+static void free_cells(uint32_t **cells, int pages)
+{
+    if (!cells)
+        return;
+    for (int p = 0; p < pages; ++p)
+        std::free(cells[p]);
+    std::free(cells);
+}
+
+bool rk_hResetCharCells(bool create)
 {
     ScreenState *s = __rk_gfx;
     if (!s)
-        return;
-    if (s->char_cells) {
-        for (int p = 0; p < s->num_pages; ++p)
-            std::free(s->char_cells[p]);
-        std::free(s->char_cells);
-        s->char_cells = nullptr;
+        return true;
+    uint32_t **made = nullptr;
+    if (create && s->text_w > 0 && s->text_h > 0) {
+        // All tables are made before the old ones go, so that a failure
+        // leaves the screen with the tables it had.
+        const std::size_t cells = static_cast<std::size_t>(s->text_w) * static_cast<std::size_t>(s->text_h);
+        made = static_cast<uint32_t **>(std::calloc(static_cast<std::size_t>(s->num_pages), sizeof(uint32_t *)));
+        bool complete = made != nullptr;
+        for (int p = 0; complete && p < s->num_pages; ++p)
+            complete = (made[p] = static_cast<uint32_t *>(std::calloc(cells, 12))) != nullptr;
+        if (!complete) {
+            free_cells(made, s->num_pages);
+            return false;
+        }
     }
-    if (!create || s->text_w <= 0 || s->text_h <= 0)
-        return;
-    // Without cell tables text still draws; only reading cells back is lost.
-    s->char_cells = static_cast<uint32_t **>(std::calloc(static_cast<std::size_t>(s->num_pages), sizeof(uint32_t *)));
-    if (!s->char_cells)
-        return;
-    std::size_t cells = static_cast<std::size_t>(s->text_w) * s->text_h;
-    for (int p = 0; p < s->num_pages; ++p)
-        s->char_cells[p] = static_cast<uint32_t *>(std::calloc(cells, 12));
-    DrawContext *ctx = rk_hGetContext();
-    rk_hClearCharCells(0, 0, s->text_w, s->text_h, ctx->work_page, ' ', ctx->fg_color, ctx->bg_color);
+    free_cells(s->char_cells, s->num_pages);
+    s->char_cells = made;
+    if (made) {
+        DrawContext *ctx = rk_hGetContext();
+        rk_hClearCharCells(0, 0, s->text_w, s->text_h, ctx->work_page, ' ', ctx->fg_color, ctx->bg_color);
+    }
+    return true;
 }
 
 void rk_hClearCharCells(int x1, int y1, int x2, int y2, int page, uint32_t ch, uint32_t fg, uint32_t bg)

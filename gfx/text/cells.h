@@ -2,9 +2,10 @@
 #pragma once
 #include <cstdint>
 
-// Frees every page's cell table; with `create`, makes new zeroed tables and
-// fills the work page's with spaces in the current colours.
-void rk_hResetCharCells(bool create);
+// Frees every page's cell table; with `create`, makes new zeroed tables for
+// the current grid and fills the work page's with spaces in the current
+// colours. False when the new tables cannot be allocated: the old ones stay.
+[[nodiscard]] bool rk_hResetCharCells(bool create);
 // Fills cells [x1, x2) x [y1, y2) of `page` (ends exclusive).
 void rk_hClearCharCells(int x1, int y1, int x2, int y2, int page, uint32_t ch, uint32_t fg, uint32_t bg);
 

@@ -8,6 +8,8 @@
 #include "rt/str.h"
 #include "gfx/input/keys.h"
 #include <chrono>
+#include "gfx/text/print.h"
+#include "support/fail_alloc.h"
 #include "support/screen_fixture.h"
 
 using Screen = NullScreen;
@@ -260,6 +262,20 @@ TEST_F(Screen, WidthChangesTheGridOnlyForBuiltInCells)
     // Reachable through the console entry while the screen is open.
     EXPECT_EQ(rk_Width(-1, 60), 80 | (30 << 16));
     EXPECT_EQ(__rk_gfx->font, &rk_font_8x8);
+
+    // Without memory for the new grid's cells the grid and its cells stay.
+    rk_PrintBufferEx("Z", 1, 0);
+    for (long n : {1L, 2L}) {
+        fail_alloc::arm(n);
+        EXPECT_EQ(rk_GfxWidth(80, 30), 80 | (60 << 16));
+        fail_alloc::disarm();
+        EXPECT_EQ(fail_alloc::failed(), 1);
+        EXPECT_EQ(fail_alloc::live(), 0);
+        EXPECT_EQ(rk_ErrorGetNum(), 4);
+        EXPECT_EQ(__rk_gfx->text_h, 60);
+        EXPECT_EQ(__rk_gfx->font, &rk_font_8x8);
+        EXPECT_EQ(rk_GfxReadXY(1, 1, 0), static_cast<uint32_t>('Z'));
+    }
 }
 
 TEST_F(Screen, WindowTitleSetBeforeOpenSurvives)

@@ -4,6 +4,7 @@
 
 #include "rt/input.h"
 #include "rt/str.h"
+#include "support/fail_alloc.h"
 
 // The string values rk_InputString takes from `line`, one per call, until
 // the line is used up.
@@ -32,6 +33,25 @@ TEST(InputTokens, UnquotedValuesEndAtCommasAndKeepInnerAndTrailingBlanks)
     // A double quote after the first byte is ordinary.
     EXPECT_EQ(values("ab\"c,d", 2), (V{"ab\"c", "d"}));
     EXPECT_EQ(values(",x", 2), (V{"", "x"}));
+}
+
+TEST(InputTokens, AValueThatCannotBeAssignedStaysTheNextOne)
+{
+    // The value's temporary string (two blocks), then the destination's text.
+    for (long n : {1L, 2L, 3L}) {
+        ASSERT_EQ(rk_hInputSetLine("eins,zwei", 9), 0);
+        RkString s{};
+        fail_alloc::arm(n);
+        EXPECT_EQ(rk_InputString(&s, -1, 0), 4) << n;
+        fail_alloc::disarm();
+        EXPECT_EQ(fail_alloc::failed(), 1);
+        EXPECT_EQ(s.data, nullptr);
+        EXPECT_EQ(rk_InputString(&s, -1, 0), 0);
+        EXPECT_EQ(std::string(s.data, static_cast<std::size_t>(s.len)), "eins") << n;
+        EXPECT_EQ(rk_InputString(&s, -1, 0), 0);
+        EXPECT_EQ(std::string(s.data, static_cast<std::size_t>(s.len)), "zwei") << n;
+        rk_StrDelete(&s);
+    }
 }
 
 TEST(InputTokens, QuotedValuesKeepCommasAndBlanks)
