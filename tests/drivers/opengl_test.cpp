@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -21,22 +20,12 @@
 #include "gfx/drivers/opengl.h"
 #include "gfx/drivers/x11.h"
 #include "support/pin_libraries.h"
+#include "support/process_counts.h"
 #include "support/xvfb.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int count_entries(const char *dir)
-{
-    int n = 0;
-    if (DIR *d = opendir(dir)) {
-        while (dirent *e = readdir(d))
-            n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
 
 class OpenGLTest : public ::testing::Test {
 protected:
@@ -260,7 +249,7 @@ TEST_F(OpenGLTest, UnusableServerFailsWithNothingLeft)
         SCOPED_TRACE(c.what);
         boot("320x240x24", c.without);
         int windows = root_children();
-        int threads = count_entries("/proc/self/task");
+        int threads = running_threads();
         int fds = count_entries("/proc/self/fd");
         std::memset(&__rk_gl_params, 0, sizeof __rk_gl_params);
         __rk_gl_params.red_bits = c.red_bits;
@@ -268,7 +257,7 @@ TEST_F(OpenGLTest, UnusableServerFailsWithNothingLeft)
         EXPECT_EQ(__rk_gfx, nullptr);
         XSync(peer, False);
         EXPECT_EQ(root_children(), windows);
-        EXPECT_EQ(count_entries("/proc/self/task"), threads);
+        EXPECT_EQ(running_threads(), threads);
         EXPECT_EQ(count_entries("/proc/self/fd"), fds) << "a display connection left open";
         TearDown();
     }

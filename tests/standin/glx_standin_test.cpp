@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <dirent.h>
 #include <dlfcn.h>
 #include <string>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "gfx/drivers/opengl.h"
 #include "gfx/drivers/x11.h"
 #include "support/pin_libraries.h"
+#include "support/process_counts.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -108,17 +108,6 @@ extern "C" const GLubyte *glGetString(GLenum name)
 }
 
 namespace {
-
-int count_entries(const char *dir)
-{
-    int n = 0;
-    if (DIR *d = opendir(dir)) {
-        while (dirent *e = readdir(d))
-            n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
 
 class GLXStandIn : public ::testing::Test {
 protected:
@@ -210,7 +199,7 @@ TEST_F(GLXStandIn, UnusableGLFailsWithNothingLeft)
         SCOPED_TRACE(c.what);
         int windows = root_children();
         int fds = count_entries("/proc/self/fd");
-        int threads = count_entries("/proc/self/task");
+        int threads = running_threads();
         standin = StandIn{};
         standin.max_samples = c.max_samples;
         standin.hide_bgra = c.hide_bgra;
@@ -223,7 +212,7 @@ TEST_F(GLXStandIn, UnusableGLFailsWithNothingLeft)
         XSync(peer, False);
         EXPECT_EQ(root_children(), windows) << "a window left behind";
         EXPECT_EQ(count_entries("/proc/self/fd"), fds) << "a display connection left open";
-        EXPECT_EQ(count_entries("/proc/self/task"), threads) << "a thread left running";
+        EXPECT_EQ(running_threads(), threads) << "a thread left running";
         ASSERT_FALSE(standin.visual_requests.empty());
         if (c.flags == all_buffers) {
             EXPECT_EQ(standin.visual_requests.front(), all_buffers_request);
