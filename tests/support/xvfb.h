@@ -79,6 +79,7 @@ public:
         return buf;
     }
     int number() const { return number_; }
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
