@@ -23,6 +23,13 @@ struct X11Private {
     GC shape_gc;
     void (*update_mask)(const uint8_t *src, uint8_t *mask, int w, int rows);
     BlitterFn blitter;
+    // What the window shows: the framebuffer lines and device palette last
+    // sent, so that a line marked dirty but unchanged is not sent again;
+    // `resend` (set when the window must be redrawn whole) sends every
+    // dirty line once more.
+    uint8_t *sent;
+    uint32_t sent_palette[256];
+    bool resend;
     Window root_window;
     Colormap color_map;
     Cursor arrow_cursor, blank_cursor;

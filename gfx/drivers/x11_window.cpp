@@ -141,6 +141,7 @@ void rk_hX11DirtyAll()
     ScreenState *s = __rk_gfx;
     if (s && s->dirty)
         std::memset(s->dirty, 1, static_cast<std::size_t>(s->h) * s->scanline_size);
+    rk_x11p.resend = true;
 }
 
 static int floor_half(int v)
@@ -258,6 +259,13 @@ static int x11_init()
     Display *d = rk_x11.display;
     rk_x11p.image = rk_x11p.shape_image = nullptr;
     rk_x11p.is_shm = false;
+    // Without room for the copy every dirty line is sent, as it is anyway
+    // in the first pass into a new window.
+    std::free(rk_x11p.sent);
+    rk_x11p.sent = nullptr;
+    if (const ScreenState *s = __rk_gfx)
+        rk_x11p.sent = static_cast<uint8_t *>(std::malloc(static_cast<std::size_t>(s->pitch) * s->h));
+    rk_x11p.resend = true;
 
     unsigned long red = rk_x11.visual->red_mask;
     bool red_low = false;
@@ -352,6 +360,8 @@ static void x11_exit()
         XDestroyImage(img);
         rk_x11p.image = nullptr;
     }
+    std::free(rk_x11p.sent);
+    rk_x11p.sent = nullptr;
     if (rk_x11p.shape_image) {
         XDestroyImage(rk_x11p.shape_image);
         rk_x11p.shape_image = nullptr;
@@ -362,12 +372,39 @@ static void x11_exit()
     }
 }
 
+// Clears the dirty flag of every line whose pixels (and palette) equal what
+// was last sent, and keeps the others as sent: a frame redrawn the same
+// costs one comparison per line, no conversion and no transfer.
+static void drop_unchanged_lines(ScreenState *s)
+{
+    uint8_t *sent = rk_x11p.sent;
+    if (!sent)
+        return;
+    if (std::memcmp(rk_x11p.sent_palette, s->device_palette, sizeof rk_x11p.sent_palette) != 0) {
+        std::memcpy(rk_x11p.sent_palette, s->device_palette, sizeof rk_x11p.sent_palette);
+        rk_x11p.resend = true;
+    }
+    auto pitch = static_cast<std::size_t>(s->pitch);
+    for (int k = 0; k < s->h; ++k) {
+        if (!s->dirty[k])
+            continue;
+        const uint8_t *line = s->framebuffer + k * pitch;
+        uint8_t *copy = sent + k * pitch;
+        if (!rk_x11p.resend && std::memcmp(line, copy, pitch) == 0)
+            s->dirty[k] = 0;
+        else
+            std::memcpy(copy, line, pitch);
+    }
+    rk_x11p.resend = false;
+}
+
 static void x11_update()
 {
     ScreenState *s = __rk_gfx;
     if (!s || !rk_x11p.image || rk_x11p.display_lost)
         return;
     Display *d = rk_x11.display;
+    drop_unchanged_lines(s);
     rk_x11p.blitter(reinterpret_cast<uint8_t *>(rk_x11p.image->data), rk_x11p.image->bytes_per_line);
     int sl = s->scanline_size > 0 ? s->scanline_size : 1;
     int lines = std::min(rk_x11.h, s->h * sl);

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "gfx/core/color.h"
 #include "gfx/core/screen.h"
 #include "gfx/drivers/blit.h"
 #include "gfx/drivers/driver.h"
@@ -256,6 +257,73 @@ TEST_F(X11Test, OnlyDirtyLinesAreSent)
     EXPECT_EQ(XGetPixel(img, 3, 9), 0x332211u);
     EXPECT_NE(XGetPixel(img, 3, 5), 0x332211u);
     XDestroyImage(img);
+}
+
+// A line marked dirty whose pixels are what the window already shows is not
+// sent again: paint from another client over the window stays until the
+// line changes, or until the window must be redrawn whole (an expose), or
+// the palette that converts its pixels changes.
+TEST_F(X11Test, UnchangedLinesAreNotSentAgain)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(64, 40, 32), 0);
+    fill_random(3);
+    present();
+    ScreenState *s = __rk_gfx;
+    auto shown = [&](int x, int y) {
+        XImage *img = grab(y, 1);
+        uint32_t v = img ? static_cast<uint32_t>(XGetPixel(img, x, 0)) & 0xFFFFFF : 0;
+        if (img)
+            XDestroyImage(img);
+        return v;
+    };
+    auto fb = [&](int x, int y) {
+        uint32_t v;
+        std::memcpy(&v, s->framebuffer + y * s->pitch + 4 * x, 4);
+        return v & 0xFFFFFF;
+    };
+    auto paint_over = [&] {
+        GC gc = XCreateGC(peer, rk_x11.window, 0, nullptr);
+        XSetForeground(peer, gc, 0x00FF00);
+        XFillRectangle(peer, rk_x11.window, gc, 0, 0, 64, 40);
+        XFreeGC(peer, gc);
+        XSync(peer, False);
+    };
+    paint_over();
+    rk_GfxLock();
+    rk_GfxUnlock(-1, -1);
+    present();
+    EXPECT_EQ(shown(10, 7), 0x00FF00u);
+
+    rk_GfxLock();
+    std::memcpy(s->framebuffer + 7 * s->pitch + 40, "\x44\x33\x22\x00", 4);
+    rk_GfxUnlock(-1, -1);
+    present();
+    EXPECT_EQ(shown(10, 7), 0x223344u);
+    EXPECT_EQ(shown(3, 7), fb(3, 7)) << "a changed line goes whole";
+    EXPECT_EQ(shown(10, 8), 0x00FF00u);
+
+    rk_GfxLock();
+    rk_hX11DirtyAll();
+    rk_GfxUnlock(1, 0);
+    present();
+    for (int y : {0, 8, 39})
+        EXPECT_EQ(shown(20, y), fb(20, y)) << y;
+
+    rk_GfxScreen(0, 0, 0, 0, 0);
+    ASSERT_EQ(open(64, 40, 8), 0);
+    s = __rk_gfx;
+    rk_GfxLock();
+    std::memset(s->framebuffer, 5, static_cast<std::size_t>(s->pitch) * s->h);
+    rk_GfxUnlock(-1, -1);
+    present();
+    auto rgb = [](uint32_t e) { return ((e & 0xFF) << 16) | (e & 0xFF00) | ((e >> 16) & 0xFF); };
+    EXPECT_EQ(shown(1, 1), rgb(s->device_palette[5]));
+    uint32_t before = s->device_palette[5];
+    rk_GfxPalette(5, 0x102030, -1, -1);
+    ASSERT_NE(s->device_palette[5], before);
+    present();
+    EXPECT_EQ(shown(1, 1), rgb(s->device_palette[5]));
 }
 
 TEST_F(X11Test, ShapedWindowCutsOutTheMaskColour)
