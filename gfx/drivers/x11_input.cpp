@@ -62,27 +62,39 @@ void rk_hX11BuildKeymap()
     }
 }
 
-// Named keys that produce no single byte, as the layer's extended codes.
+// Named keys as the layer's extended codes. Both Delete keys type the DEL
+// byte as well; the line editor needs their named code instead.
 static const struct {
     KeySym sym;
     int code;
 } extended_keys[] = {
-    {XK_Up, 0x101},     {XK_Down, 0x102}, {XK_Left, 0x103}, {XK_Right, 0x104}, {XK_Insert, 0x105},
-    {XK_Delete, 0x106}, {XK_Home, 0x107}, {XK_End, 0x108},  {XK_Prior, 0x109}, {XK_Next, 0x10A},
-    {XK_F1, 0x10B},     {XK_F2, 0x10C},   {XK_F3, 0x10D},   {XK_F4, 0x10E},    {XK_F5, 0x10F},
-    {XK_F6, 0x110},     {XK_F7, 0x111},   {XK_F8, 0x112},   {XK_F9, 0x113},    {XK_F10, 0x114},
+    {XK_Up, 0x101},      {XK_Down, 0x102},      {XK_Left, 0x103}, {XK_Right, 0x104}, {XK_Insert, 0x105},
+    {XK_Delete, 0x106},  {XK_KP_Delete, 0x106}, {XK_Home, 0x107}, {XK_End, 0x108},   {XK_Prior, 0x109},
+    {XK_Next, 0x10A},    {XK_F1, 0x10B},        {XK_F2, 0x10C},   {XK_F3, 0x10D},    {XK_F4, 0x10E},
+    {XK_F5, 0x10F},      {XK_F6, 0x110},        {XK_F7, 0x111},   {XK_F8, 0x112},    {XK_F9, 0x113},
+    {XK_F10, 0x114},
 };
 
-int rk_hX11TranslateKey(XKeyEvent *event)
+static int extended_code(KeySym sym)
 {
-    char buf[8];
-    if (XLookupString(event, buf, sizeof buf, nullptr, nullptr) == 1)
-        return static_cast<unsigned char>(buf[0]);
-    KeySym sym = keysym_of(event->keycode);
     for (const auto &k : extended_keys)
         if (k.sym == sym)
             return k.code;
     return 0;
+}
+
+// The keysym after modifiers decides first, so keypad Delete with Num Lock
+// on stays the decimal point it types.
+int rk_hX11TranslateKey(XKeyEvent *event)
+{
+    char buf[8];
+    KeySym sym = NoSymbol;
+    int n = XLookupString(event, buf, sizeof buf, &sym, nullptr);
+    if (int code = extended_code(sym))
+        return code;
+    if (n == 1)
+        return static_cast<unsigned char>(buf[0]);
+    return extended_code(keysym_of(event->keycode));
 }
 
 static void post(int type, int a = 0, int b = 0, int c = 0, int d = 0)
@@ -333,7 +345,8 @@ void rk_hX11SetMouse(int x, int y, int cursor, int clip)
         rk_x11p.mouse_y = y;
         XWarpPointer(d, None, rk_x11.window, 0, 0, 0, 0, x, y + rk_x11.display_offset);
     }
-    if (cursor == 0 && rk_x11p.cursor_shown) {
+    // Without a blank cursor (its set-up failed) the arrow stays.
+    if (cursor == 0 && rk_x11p.cursor_shown && rk_x11p.blank_cursor) {
         XUndefineCursor(d, rk_x11.window);
         XDefineCursor(d, rk_x11.window, rk_x11p.blank_cursor);
         rk_x11p.cursor_shown = 0;

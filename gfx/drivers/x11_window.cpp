@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <X11/Xatom.h>
@@ -19,6 +21,7 @@
 #include "gfx/core/color.h"
 #include "gfx/core/screen.h"
 #include "gfx/drivers/x11_private.h"
+#include "rt/rt.h"
 
 X11Window rk_x11;
 X11Private rk_x11p;
@@ -78,8 +81,58 @@ void rk_hXlibInit()
 static bool display_locked;
 static Display *abandoned_display;
 
+// The window thread runs from a successful start to its join.
+static std::atomic<bool> thread_started;
+
+// ---- a lost display --------------------------------------------------------
+
+// When the server goes away the program ends as any X client does: one line
+// on standard error and status 1, through exit() so that the exit procedures
+// close the screen and restore the terminal. Those procedures join the window
+// thread; the first thread to claim the exit is the one that runs them.
+static std::atomic<bool> exit_claimed;
+
+[[noreturn]] static void end_process()
+{
+    char buf[128] = {};
+    const char *name = rk_hGetExeName(buf, sizeof buf);
+    const char *display = rk_x11.display ? DisplayString(rk_x11.display) : nullptr;
+    std::fprintf(stderr, "%s: lost the connection to the X display %s\n", name ? name : "rkgfx",
+                 display ? display : "");
+    std::exit(1);
+}
+
+// Only the program's main thread ends the process from the driver lock:
+// another thread of the program (the console's, say) may be one that the
+// exit procedures join.
+static bool on_main_thread()
+{
+    return gettid() == getpid();
+}
+
+// The program's main thread ends the process at its next driver lock, which
+// every wait of the layer (sleep, key wait, line input) takes at least every
+// 50 ms. A program busy elsewhere is ended by the window thread a second
+// later, with the driver lock held so that no drawing is under way; the lock
+// stays held while the exit procedures run on that thread.
+static void end_after_loss()
+{
+    for (int i = 0; i < 40 && rk_x11p.is_running; ++i)
+        usleep(25000);
+    if (!rk_x11p.is_running)
+        return;  // being stopped: the stopping thread joins this one
+    pthread_mutex_lock(&rk_x11p.mutex);
+    if (!exit_claimed.exchange(true))
+        end_process();
+    pthread_mutex_unlock(&rk_x11p.mutex);
+}
+
+// ---- lock ----------------------------------------------------------------
+
 void rk_hX11Lock()
 {
+    if (rk_x11p.display_lost && thread_started && on_main_thread() && !exit_claimed.exchange(true))
+        end_process();
     pthread_mutex_lock(&rk_x11p.mutex);
     if (rk_x11.display && !rk_x11p.display_lost) {
         XLockDisplay(rk_x11.display);
@@ -104,7 +157,9 @@ static bool x_alive()
 
 // Waits for a structure event of `type` on `win`, at most two seconds: a
 // window manager may never map a window, and opening must not hang on it
-// (drawing into a window that is not shown yet is harmless).
+// (drawing into a window that is not shown yet is harmless). The awaited
+// event is handled like any other: a MapNotify gives the window the focus,
+// which is all the focus it gets on a server without a window manager.
 static void wait_for(Window win, int type)
 {
     Display *d = rk_x11.display;
@@ -112,8 +167,10 @@ static void wait_for(Window win, int type)
     for (;;) {
         XEvent e;
         while (XCheckMaskEvent(d, StructureNotifyMask, &e))
-            if (e.type == type && e.xany.window == win)
+            if (e.type == type && e.xany.window == win) {
+                rk_hX11HandleEvent(&e);
                 return;
+            }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (rk_x11p.display_lost || left.count() <= 0)
             return;
@@ -147,6 +204,102 @@ void rk_hX11DirtyAll()
 static int floor_half(int v)
 {
     return v >= 0 ? v / 2 : -((1 - v) / 2);
+}
+
+// ---- title ---------------------------------------------------------------
+
+// Length of the UTF-8 sequence starting at `p` (shortest forms only, no
+// surrogates) and its code point; 0 when it is not one.
+static int utf8_sequence(const unsigned char *p, uint32_t *cp)
+{
+    static constexpr uint32_t min_cp[5] = {0, 0, 0x80, 0x800, 0x10000};
+    int n = p[0] < 0x80 ? 1 : (p[0] & 0xE0) == 0xC0 ? 2 : (p[0] & 0xF0) == 0xE0 ? 3 : (p[0] & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0)
+        return 0;
+    uint32_t v = n == 1 ? p[0] : p[0] & (0x7F >> n);
+    for (int i = 1; i < n; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        v = (v << 6) | (p[i] & 0x3F);
+    }
+    if (v < min_cp[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
+    *cp = v;
+    return n;
+}
+
+static bool is_utf8(const unsigned char *p)
+{
+    uint32_t cp;
+    for (int n; *p; p += n)
+        if (!(n = utf8_sequence(p, &cp)))
+            return false;
+    return true;
+}
+
+static void set_text_property(Display *d, Window win, Atom property, Atom type, const char *text, std::size_t len)
+{
+    XChangeProperty(d, win, property, type, 8, PropModeReplace, reinterpret_cast<const unsigned char *>(text),
+                    static_cast<int>(len));
+}
+
+// The caption for window managers and task lists: WM_NAME in Latin-1 and
+// _NET_WM_NAME in UTF-8. A title that is valid UTF-8 is taken as such, any
+// other as Latin-1; characters that Latin-1 lacks become '?' in WM_NAME.
+static void set_title(Display *d, Window win, const char *title)
+{
+    if (!win)
+        return;
+    const auto *in = reinterpret_cast<const unsigned char *>(title ? title : "");
+    std::size_t len = std::strlen(reinterpret_cast<const char *>(in));
+    if (len > 0xFFFF)
+        return;  // no caption is that long
+    char *latin1 = static_cast<char *>(std::malloc(len + 1));
+    char *utf8 = static_cast<char *>(std::malloc(2 * len + 1));
+    if (latin1 && utf8) {
+        std::size_t nl = 0, nu = 0;
+        if (is_utf8(in)) {
+            std::memcpy(utf8, in, nu = len);
+            uint32_t cp = 0;
+            for (std::size_t i = 0; i < len;) {
+                i += static_cast<std::size_t>(utf8_sequence(in + i, &cp));
+                latin1[nl++] = cp <= 0xFF ? static_cast<char>(cp) : '?';
+            }
+        } else {
+            std::memcpy(latin1, in, nl = len);
+            for (std::size_t i = 0; i < len; ++i) {
+                if (in[i] < 0x80) {
+                    utf8[nu++] = static_cast<char>(in[i]);
+                } else {
+                    utf8[nu++] = static_cast<char>(0xC0 | (in[i] >> 6));
+                    utf8[nu++] = static_cast<char>(0x80 | (in[i] & 0x3F));
+                }
+            }
+        }
+        set_text_property(d, win, XA_WM_NAME, XA_STRING, latin1, nl);
+        set_text_property(d, win, XInternAtom(d, "_NET_WM_NAME", False), XInternAtom(d, "UTF8_STRING", False), utf8,
+                          nu);
+    }
+    std::free(latin1);
+    std::free(utf8);
+}
+
+// WM_CLASS of the windows: the program's file name and the same name
+// capitalised, as window managers and task lists group programs by it.
+static void set_class(Display *d, const char *title)
+{
+    char name[128] = {};
+    const char *exe = rk_hGetExeName(name, sizeof name);
+    const char *res = exe && *exe ? exe : title && *title ? title : "rkgfx";
+    char res_name[128] = {}, res_class[128] = {};
+    std::strncpy(res_name, res, sizeof res_name - 1);
+    std::strncpy(res_class, res, sizeof res_class - 1);
+    if (res_class[0] >= 'a' && res_class[0] <= 'z')
+        res_class[0] = static_cast<char>(res_class[0] - 'a' + 'A');
+    XClassHint hint{res_name, res_class};
+    for (Window win : {rk_x11.window, rk_x11.wmwindow})
+        if (win)
+            XSetClassHint(d, win, &hint);
 }
 
 // ---- shape masks ---------------------------------------------------------
@@ -258,6 +411,8 @@ static int x11_init()
 {
     Display *d = rk_x11.display;
     rk_x11p.image = rk_x11p.shape_image = nullptr;
+    rk_x11p.shape_pixmap = None;
+    rk_x11p.shape_gc = nullptr;
     rk_x11p.is_shm = false;
     // Without room for the copy every dirty line is sent, as it is anyway
     // in the first pass into a new window.
@@ -303,7 +458,11 @@ static int x11_init()
         XGCValues v;
         v.foreground = 1;
         v.background = 0;
+        if (!rk_x11p.shape_pixmap)
+            return -1;
         rk_x11p.shape_gc = XCreateGC(d, rk_x11p.shape_pixmap, GCForeground | GCBackground, &v);
+        if (!rk_x11p.shape_gc)
+            return -1;
         int bpp = __rk_gfx ? __rk_gfx->bpp : 4;
         rk_x11p.update_mask = bpp == 1 ? update_mask<1> : bpp == 2 ? update_mask<2> : update_mask<4>;
     }
@@ -365,11 +524,13 @@ static void x11_exit()
     if (rk_x11p.shape_image) {
         XDestroyImage(rk_x11p.shape_image);
         rk_x11p.shape_image = nullptr;
-        if (x_alive()) {
-            XFreePixmap(d, rk_x11p.shape_pixmap);
-            XFreeGC(d, rk_x11p.shape_gc);
-        }
     }
+    if (x_alive() && rk_x11p.shape_pixmap)
+        XFreePixmap(d, rk_x11p.shape_pixmap);
+    if (x_alive() && rk_x11p.shape_gc)
+        XFreeGC(d, rk_x11p.shape_gc);
+    rk_x11p.shape_pixmap = None;
+    rk_x11p.shape_gc = nullptr;
 }
 
 // Clears the dirty flag of every line whose pixels (and palette) equal what
@@ -436,7 +597,6 @@ static void x11_update()
 // ---- window thread -------------------------------------------------------
 
 static bool thread_ready;
-static bool thread_started;
 
 static void *window_thread(void *)
 {
@@ -467,6 +627,8 @@ static void *window_thread(void *)
         rk_hX11Unlock();
         usleep(30000);
     }
+    if (rk_x11p.display_lost)
+        end_after_loss();
     rk_x11.exit();
     return nullptr;
 }
@@ -568,25 +730,48 @@ static void make_cursors(Display *d)
     v.function = GXcopy;
     v.foreground = 0;
     v.background = 0;
-    GC gc = XCreateGC(d, pm, GCFunction | GCForeground | GCBackground, &v);
-    XDrawPoint(d, pm, gc, 0, 0);
-    XFreeGC(d, gc);
-    XColor black{};
-    rk_x11p.blank_cursor = XCreatePixmapCursor(d, pm, pm, &black, &black, 0, 0);
+    // Without a GC the pixmap cannot be cleared, and an uncleared mask may
+    // show a dot: the window then has no blank cursor and keeps the arrow.
+    if (GC gc = XCreateGC(d, pm, GCFunction | GCForeground | GCBackground, &v)) {
+        XDrawPoint(d, pm, gc, 0, 0);
+        XFreeGC(d, gc);
+        XColor black{};
+        rk_x11p.blank_cursor = XCreatePixmapCursor(d, pm, pm, &black, &black, 0, 0);
+    }
     rk_x11p.arrow_cursor = XCreateFontCursor(d, XC_left_ptr);
     XFreePixmap(d, pm);
 }
 
+// The start hook's own waits are bounded (two map waits and a pointer grab of
+// about two seconds each); only a server that stops answering holds it longer.
+static constexpr int kStartWaitSeconds = 8;
+
 static int x11_start_thread()
 {
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
     pthread_mutex_init(&rk_x11p.mutex, nullptr);
-    pthread_cond_init(&rk_x11p.cond, nullptr);
+    pthread_cond_init(&rk_x11p.cond, &attr);
+    pthread_condattr_destroy(&attr);
     pthread_mutex_lock(&rk_x11p.mutex);
     thread_ready = false;
     if (pthread_create(&rk_x11p.thread, nullptr, window_thread, nullptr) == 0) {
         thread_started = true;
-        while (!thread_ready)
-            pthread_cond_wait(&rk_x11p.cond, &rk_x11p.mutex);
+        timespec deadline;
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += kStartWaitSeconds;
+        while (!thread_ready && pthread_cond_timedwait(&rk_x11p.cond, &rk_x11p.mutex, &deadline) != ETIMEDOUT) {
+        }
+        if (!thread_ready) {
+            // Stuck in a round trip to a server that no longer answers:
+            // breaking the connection makes each X call of the thread return
+            // at once, and the open fails.
+            rk_x11p.is_running = false;
+            shutdown(ConnectionNumber(rk_x11.display), SHUT_RDWR);
+            while (!thread_ready)
+                pthread_cond_wait(&rk_x11p.cond, &rk_x11p.mutex);
+        }
         pthread_mutex_unlock(&rk_x11p.mutex);
         if (rk_x11p.is_running)
             return 0;
@@ -643,7 +828,11 @@ int rk_hX11Init(const char *title, int w, int h, int depth, int refresh_rate, in
         return -1;
     rk_x11.wmwindow = create_window(d, false);
     rk_x11.fswindow = create_window(d, true);
-    XStoreName(d, rk_x11.window, title ? title : "");
+    // The caption goes on the content window and on the frame window, which
+    // is the one a window manager decorates and lists.
+    set_title(d, rk_x11.window, title);
+    set_title(d, rk_x11.wmwindow, title);
+    set_class(d, title);
 
     if (__rk_x11_icon) {
         Pixmap icon = None, mask = None;
@@ -695,10 +884,17 @@ void rk_hX11Exit()
 {
     if (thread_started) {
         rk_x11p.is_running = false;
-        pthread_join(rk_x11p.thread, nullptr);
+        if (pthread_equal(pthread_self(), rk_x11p.thread)) {
+            // The window thread ending the process after a lost display: it
+            // holds the driver lock and cannot join itself, so its stop hook
+            // runs here and the lock is left as it is.
+            rk_x11.exit();
+        } else {
+            pthread_join(rk_x11p.thread, nullptr);
+            pthread_mutex_destroy(&rk_x11p.mutex);
+            pthread_cond_destroy(&rk_x11p.cond);
+        }
         thread_started = false;
-        pthread_mutex_destroy(&rk_x11p.mutex);
-        pthread_cond_destroy(&rk_x11p.cond);
     }
     Display *d = rk_x11.display;
     if (!d)
@@ -706,11 +902,11 @@ void rk_hX11Exit()
     if (!rk_x11p.display_lost) {
         rk_hX11LeaveFullscreen();
         XSync(d, False);
-        if (rk_x11p.arrow_cursor) {
+        if (rk_x11p.arrow_cursor || rk_x11p.blank_cursor)
             XUndefineCursor(d, rk_x11.window);
-            XFreeCursor(d, rk_x11p.arrow_cursor);
-            XFreeCursor(d, rk_x11p.blank_cursor);
-        }
+        for (Cursor c : {rk_x11p.arrow_cursor, rk_x11p.blank_cursor})
+            if (c)
+                XFreeCursor(d, c);
         if (rk_x11p.color_map)
             XFreeColormap(d, rk_x11p.color_map);
         if (rk_x11p.wm_intern_hints)
@@ -797,8 +993,11 @@ void rk_hX11WaitVSync()
 
 void rk_hX11SetWindowTitle(const char *title)
 {
-    if (x_alive())
-        XStoreName(rk_x11.display, rk_x11.wmwindow, title);
+    if (!x_alive())
+        return;
+    set_title(rk_x11.display, rk_x11.window, title);
+    set_title(rk_x11.display, rk_x11.wmwindow, title);
+    XFlush(rk_x11.display);
 }
 
 int rk_hGetWindowHandle()

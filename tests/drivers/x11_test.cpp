@@ -3,12 +3,17 @@
 // RandR, remote displays and a server that goes away.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <dlfcn.h>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <optional>
 #include <random>
+#include <sstream>
+#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
@@ -20,11 +25,31 @@
 #include "gfx/drivers/x11_private.h"
 #include "gfx/input/keys.h"
 #include "gfx/input/mouse.h"
+#include "rt/input.h"
+#include "rt/str.h"
 #include "support/xvfb.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
+
+// Fault injection into the real Xlib: the runtime's n-th call of XCreateGC
+// returns null from the moment a test sets this to n; 0 leaves every call
+// alone. Calls from inside the X libraries are not counted.
+static std::atomic<int> gc_calls_until_failure;
+
+extern "C" GC XCreateGC(Display *d, Drawable drawable, unsigned long mask, XGCValues *values)
+{
+    using Real = GC (*)(Display *, Drawable, unsigned long, XGCValues *);
+    static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "XCreateGC"));
+    Dl_info self{}, caller{};
+    bool ours = dladdr(reinterpret_cast<void *>(&gc_calls_until_failure), &self) &&
+                dladdr(__builtin_return_address(0), &caller) && caller.dli_fbase == self.dli_fbase;
+    int n = ours ? gc_calls_until_failure.load() : 0;
+    while (n > 0 && !gc_calls_until_failure.compare_exchange_weak(n, n - 1)) {
+    }
+    return n == 1 ? nullptr : real(d, drawable, mask, values);
+}
 
 namespace {
 
@@ -151,12 +176,27 @@ protected:
         ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
     }
 
-    // Gives the window the keyboard focus and waits for the focus event.
+    // Gives the window the keyboard focus; the events up to then are taken.
     void focus()
     {
         XSetInputFocus(peer, rk_x11.window, RevertToParent, CurrentTime);
         XSync(peer, False);
-        ASSERT_TRUE(find(events_until(11), 11));
+        events_for(150);
+        rk_GfxLock();
+        bool has_focus = rk_x11p.has_focus;
+        rk_GfxUnlock(1, 0);
+        ASSERT_TRUE(has_focus);
+    }
+
+    // The next key of the buffer, or 0 when none comes within two seconds.
+    static int next_key()
+    {
+        for (auto end = Clock::now() + std::chrono::seconds(2); Clock::now() < end;) {
+            if (rk_GfxKeyHit())
+                return rk_GfxGetkey();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return 0;
     }
 
     // The program's query: 0 with a position, 1 and all -1 without one.
@@ -843,6 +883,390 @@ TEST_F(X11Test, AltEnterTogglesFullScreen)
     std::memcpy(&p, __rk_gfx->framebuffer + 4 * 5, 4);
     EXPECT_EQ(XGetPixel(img, 5, 0), p & 0xFFFFFF);
     XDestroyImage(img);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- focus, keys and title as a user meets them ----------------------------
+
+// With no window manager nobody sets the focus: the map itself gives it, so
+// the pointer and the keys work at once.
+TEST_F(X11Test, MapGivesTheFocusWithoutAWindowManager)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(320, 200, 32), 0);
+    ASSERT_TRUE(find(events_until(11), 11));
+    EXPECT_EQ(rk_x11p.has_focus, 1);
+    xdotool("mousemove 40 30");
+    events_until(4);
+    int x, y, wheel, buttons;
+    ASSERT_EQ(get_mouse(&x, &y, &wheel, &buttons), 0);
+    EXPECT_EQ(x, 40);
+    EXPECT_EQ(y, 30);
+    xdotool("key x");
+    events_until(2);
+    EXPECT_EQ(next_key(), 'x');
+}
+
+// Named keys give their code even when they also type a byte (both Delete
+// keys type DEL); keypad Delete with Num Lock on types its decimal point.
+TEST_F(X11Test, DeleteKeysGiveTheirNamedCode)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(320, 200, 32), 0);
+    focus();
+    unsigned num_lock = 0;
+    XModifierKeymap *mods = XGetModifierMapping(peer);
+    KeyCode nl = XKeysymToKeycode(peer, XK_Num_Lock);
+    for (int m = 0; m < 8; ++m)
+        for (int k = 0; k < mods->max_keypermod; ++k)
+            if (nl && mods->modifiermap[m * mods->max_keypermod + k] == nl)
+                num_lock = 1u << m;
+    XFreeModifiermap(mods);
+    ASSERT_NE(num_lock, 0u);
+
+    struct Case {
+        KeySym sym;
+        unsigned state;
+        int code;
+    };
+    const Case cases[] = {{XK_Delete, 0, RK_KEY_DELETE}, {XK_KP_Delete, 0, RK_KEY_DELETE},
+                          {XK_KP_Delete, num_lock, '.'}, {XK_BackSpace, 0, 8},
+                          {XK_Up, 0, RK_KEY_UP},         {XK_a, ShiftMask, 'A'}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(XKeysymToString(c.sym));
+        take_events();
+        XEvent e{};
+        e.xkey.type = KeyPress;
+        e.xkey.display = peer;
+        e.xkey.window = rk_x11.window;
+        e.xkey.root = DefaultRootWindow(peer);
+        e.xkey.keycode = XKeysymToKeycode(peer, c.sym);
+        e.xkey.state = c.state;
+        e.xkey.same_screen = True;
+        XSendEvent(peer, rk_x11.window, False, 0, &e);
+        XSync(peer, False);
+        std::optional<EventRecord> press = find(events_until(1), 1);
+        ASSERT_TRUE(press);
+        EXPECT_EQ(press->field[1], c.code);
+        EXPECT_EQ(next_key(), c.code);
+    }
+    // The real key, typed through XTEST.
+    xdotool("key Delete");
+    events_until(2);
+    EXPECT_EQ(next_key(), RK_KEY_DELETE);
+}
+
+// A text property of `win` and its type name.
+static std::pair<std::string, std::string> text_property(Display *dpy, Window win, const char *name)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char *data = nullptr;
+    std::pair<std::string, std::string> out;
+    if (XGetWindowProperty(dpy, win, XInternAtom(dpy, name, False), 0, 1024, False, AnyPropertyType, &type, &format,
+                           &n, &after, &data) == Success &&
+        data) {
+        out.first.assign(reinterpret_cast<char *>(data), n);
+        char *type_name = type ? XGetAtomName(dpy, type) : nullptr;
+        out.second = type_name ? type_name : "";
+        if (type_name)
+            XFree(type_name);
+    }
+    if (data)
+        XFree(data);
+    return out;
+}
+
+// Both windows, the inner one and the frame a window manager decorates, carry
+// the caption as WM_NAME (Latin-1) and _NET_WM_NAME (UTF-8), and WM_CLASS.
+TEST_F(X11Test, TitleAndClassOnBothWindows)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(64, 40, 32), 0);
+    for (Window win : {rk_x11.window, rk_x11.wmwindow}) {
+        EXPECT_EQ(text_property(peer, win, "WM_NAME"), std::make_pair(std::string("malwerk_tests"), std::string("STRING")));
+        EXPECT_EQ(text_property(peer, win, "_NET_WM_NAME").second, "UTF8_STRING");
+        XClassHint hint{};
+        ASSERT_TRUE(XGetClassHint(peer, win, &hint));
+        EXPECT_STREQ(hint.res_name, "malwerk_tests");
+        EXPECT_STREQ(hint.res_class, "Malwerk_tests");
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+    }
+    struct Case {
+        const char *title, *latin1, *utf8;
+    };
+    const Case cases[] = {
+        {"Bild", "Bild", "Bild"},
+        {"Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC", "Gr\xFC\xDF ?", "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC"},  // UTF-8
+        {"Gr\xFC\xDF", "Gr\xFC\xDF", "Gr\xC3\xBC\xC3\x9F"},                                      // Latin-1
+        {"", "", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.utf8);
+        rk_GfxSetWindowTitle(rk_StrAllocTempDesc(c.title));
+        rk_GfxLock();
+        XSync(rk_x11.display, False);
+        rk_GfxUnlock(1, 0);
+        for (Window win : {rk_x11.window, rk_x11.wmwindow}) {
+            EXPECT_EQ(text_property(peer, win, "WM_NAME").first, c.latin1);
+            EXPECT_EQ(text_property(peer, win, "_NET_WM_NAME").first, c.utf8);
+        }
+    }
+}
+
+// Starts openbox on the test's server; stopped and reaped by the destructor.
+struct Openbox {
+    pid_t pid = -1;
+    ~Openbox()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    // False when openbox does not come up; it is up once it has framed a
+    // window of ours.
+    bool start(Display *dpy)
+    {
+        pid = fork();
+        if (pid == 0) {
+            int null = ::open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("openbox", "openbox", "--sm-disable", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        Window probe = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 10, 10, 0, 0, 0);
+        bool framed = false;
+        for (int i = 0; i < 500 && !framed; ++i) {
+            XMapWindow(dpy, probe);
+            XSync(dpy, False);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            Window root, parent, *children = nullptr;
+            unsigned n;
+            if (XQueryTree(dpy, probe, &root, &parent, &children, &n))
+                framed = parent != root;
+            if (children)
+                XFree(children);
+        }
+        XDestroyWindow(dpy, probe);
+        XSync(dpy, False);
+        return framed;
+    }
+};
+
+// Under a real window manager the frame window is the managed one: the
+// manager shows the caption from the open on, and follows a change.
+TEST_F(X11Test, WindowManagerShowsTheTitle)
+{
+    boot("640x480x24");
+    Openbox wm;
+    if (std::system("command -v openbox >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "openbox is not installed";
+    ASSERT_TRUE(wm.start(peer));
+    ASSERT_EQ(open(64, 40, 32), 0);
+    auto visible_name = [&] { return text_property(peer, rk_x11.wmwindow, "_NET_WM_VISIBLE_NAME").first; };
+    auto wait_name = [&](const std::string &want) {
+        for (int i = 0; i < 300 && visible_name() != want; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return visible_name();
+    };
+    EXPECT_EQ(wait_name("malwerk_tests"), "malwerk_tests");
+    rk_GfxSetWindowTitle(rk_StrAllocTempDesc("Gr\xC3\xBC\xC3\x9F"));
+    EXPECT_EQ(wait_name("Gr\xC3\xBC\xC3\x9F"), "Gr\xC3\xBC\xC3\x9F");
+    // The manager gives the window the focus.
+    events_for(200);
+    rk_GfxLock();
+    EXPECT_EQ(rk_x11p.has_focus, 1);
+    rk_GfxUnlock(1, 0);
+}
+
+// ---- failures inside the open ----------------------------------------------
+
+// Each XCreateGC of the open fails in turn: the open degrades (no blank
+// cursor) or fails cleanly, and what opens shows the framebuffer.
+TEST_F(X11Test, EachFailedGraphicsContextOfTheOpenIsSurvived)
+{
+    boot("320x200x24");
+    XInternAtom(peer, "_MOTIF_WM_HINTS", False);  // shaped windows have no frame
+    XSync(peer, False);
+    for (int flags : {0, static_cast<int>(RK_MODE_SHAPED)}) {
+        int walked = 0;
+        for (int n = 1; n < 20; ++n) {
+            SCOPED_TRACE(testing::Message() << "flags " << flags << ", call " << n);
+            gc_calls_until_failure = n;
+            int r = open(64, 40, 32, flags);
+            bool failed_one = gc_calls_until_failure == 0;
+            gc_calls_until_failure = 0;
+            if (r != 0) {
+                EXPECT_EQ(__rk_gfx, nullptr);
+            } else {
+                if (n == 1) {  // the cursor's: the window has no blank cursor
+                    EXPECT_EQ(rk_x11p.blank_cursor, None);
+                    rk_GfxSetMouse(-1, -1, 0, -1);  // hiding keeps the arrow
+                    EXPECT_EQ(rk_x11p.cursor_shown, 1);
+                }
+                fill_random(static_cast<uint32_t>(n));
+                present();
+                XImage *img = grab(0, 1);
+                ASSERT_NE(img, nullptr);
+                uint32_t p;
+                std::memcpy(&p, __rk_gfx->framebuffer + 4 * 3, 4);
+                EXPECT_EQ(XGetPixel(img, 3, 0), p & 0xFFFFFF);
+                XDestroyImage(img);
+            }
+            rk_GfxScreen(0, 0, 0, 0, 0);
+            if (!failed_one)
+                break;  // the open makes fewer than n calls: all were walked
+            ++walked;
+        }
+        EXPECT_EQ(walked, flags ? 2 : 1) << "the cursor's and the shape's";
+    }
+}
+
+// A window thread whose start hook hangs in a round trip (another client
+// holds a server grab, as a stuck server would) fails the open in bounded
+// time, and the driver opens again afterwards.
+TEST_F(X11Test, StuckStartOfTheWindowThreadFailsTheOpen)
+{
+    boot("320x200x24");
+    static Display *grabber;
+    grabber = peer;
+    std::memset(&rk_x11, 0, sizeof rk_x11);
+    rk_x11.init = [] {
+        XGrabServer(grabber);
+        XSync(grabber, False);
+        XSync(rk_x11.display, False);
+        return 0;
+    };
+    rk_x11.exit = [] {};
+    rk_x11.update = [] {};
+    auto t0 = Clock::now();
+    auto opened = std::async(std::launch::async, [] { return rk_hX11Init("t", 64, 40, 24, 0, 0); });
+    bool in_time = opened.wait_for(std::chrono::seconds(15)) == std::future_status::ready;
+    XUngrabServer(peer);
+    XSync(peer, False);
+    int r = opened.get();
+    auto took = Clock::now() - t0;
+    rk_hX11Exit();
+    EXPECT_TRUE(in_time) << "the open waited for the stuck thread";
+    EXPECT_EQ(r, -1);
+    EXPECT_LT(took, std::chrono::seconds(12));
+    EXPECT_EQ(rk_x11.display, nullptr);
+    ASSERT_EQ(open(64, 40, 32), 0);
+    fill_random(4);
+    present();
+}
+
+// ---- a lost display ----------------------------------------------------------
+
+// The shared-memory segment created by process `pid`, or -1.
+static int shm_segment_of(pid_t pid)
+{
+    std::ifstream in("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        long key, id, perms, size, cpid;
+        if (f >> key >> id >> perms >> size >> cpid && cpid == pid)
+            return static_cast<int>(id);
+    }
+    return -1;
+}
+
+static bool shm_segment_exists(int id)
+{
+    std::ifstream in("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        long key, sid;
+        if (f >> key >> sid && sid == id)
+            return true;
+    }
+    return false;
+}
+
+// The server killed under a program that waits in the layer (or is busy
+// elsewhere): the program ends with one line on standard error and status 1
+// within two seconds, and leaves no shared-memory segment behind.
+TEST_F(X11Test, LostDisplayEndsTheProgram)
+{
+    struct Case {
+        const char *what;
+        void (*wait)();
+    };
+    const Case cases[] = {
+        {"sleep", [] { rk_GfxSleep(8000); }},
+        {"key wait", [] { rk_GfxGetkey(); }},
+        {"line input", [] { rk_ConsoleInput(rk_StrAllocTempDesc("Name"), 1, 1); }},
+        {"busy elsewhere", [] {
+             for (auto end = Clock::now() + std::chrono::seconds(8); Clock::now() < end;) {
+             }
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        boot("320x200x24");
+        int ready[2], err[2];
+        ASSERT_EQ(pipe(ready), 0);
+        ASSERT_EQ(pipe(err), 0);
+        std::fflush(nullptr);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            dup2(err[1], 2);
+            close(err[0]);
+            close(ready[0]);
+            if (open(320, 200, 32) != 0)
+                _exit(3);
+            if (write(ready[1], "r", 1) != 1)
+                _exit(4);
+            c.wait();
+            _exit(0);  // the wait ended and the program went on
+        }
+        close(ready[1]);
+        close(err[1]);
+        char b;
+        bool opened = read(ready[0], &b, 1) == 1;
+        close(ready[0]);
+        int shmid = shm_segment_of(pid);
+        XCloseDisplay(peer);  // this process would end with its connection
+        peer = nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        auto t0 = Clock::now();
+        server.stop(SIGKILL);
+        int status = 0;
+        bool ended = false;
+        while (!(ended = waitpid(pid, &status, WNOHANG) == pid) && Clock::now() - t0 < std::chrono::seconds(5))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        auto took = Clock::now() - t0;
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        std::string text;
+        char buf[256];
+        for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;)
+            text.append(buf, static_cast<std::size_t>(n));
+        close(err[0]);
+
+        ASSERT_TRUE(opened);
+        EXPECT_TRUE(ended);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_LT(took, std::chrono::seconds(2));
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+        EXPECT_NE(text.find("lost the connection to the X display"), std::string::npos) << text;
+        EXPECT_GE(shmid, 0);
+        EXPECT_FALSE(shm_segment_exists(shmid));
+    }
 }
 
 }  // namespace

@@ -62,11 +62,11 @@ public:
         return true;
     }
 
-    // Stops the server and waits for it.
-    void stop()
+    // Stops the server with `sig` (SIGKILL: as if it crashed) and waits for it.
+    void stop(int sig = SIGTERM)
     {
         if (pid_ > 0) {
-            kill(pid_, SIGTERM);
+            kill(pid_, sig);
             waitpid(pid_, nullptr, 0);
         }
         pid_ = -1;
