@@ -11,7 +11,7 @@ packages=(
   libx11-dev libxext-dev libxrandr-dev libxpm-dev
   libncurses-dev               # the terminal capability database (libtinfo)
   libgl-dev libglx-dev         # GL and GLX headers (the GL library is loaded at run time)
-  xvfb xdotool                 # X11 and end-to-end tests on a private server
+  xvfb xdotool openbox         # X11 and end-to-end tests on a private server (openbox: a real window manager)
   libgl1-mesa-dri libglx-mesa0 # software GLX for the OpenGL tests
   libxtst6                     # a library the loader's tests open by name
   imagemagick                  # tools/make_image_testdata.py, tools/screenshot.sh

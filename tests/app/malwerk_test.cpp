@@ -26,6 +26,7 @@
 #include "gfx/image/bload.h"
 #include "rt/str.h"
 #include "support/pty.h"
+#include "support/shm.h"
 #include "support/xvfb.h"
 
 namespace fs = std::filesystem;
@@ -44,13 +45,18 @@ std::string build_dir()
     return s.substr(0, s.rfind('/')) + "/..";
 }
 
-class PaintProgram : public ::testing::Test {
+// One run of the program on its own server. With `give_focus` the test gives
+// the window the keyboard focus as a window manager would; without, nothing
+// does, as on a server with no window manager.
+class PaintSession : public ::testing::Test {
 protected:
     Xvfb server;
     Display *dpy = nullptr;
     pid_t pid = -1;
+    int stderr_fd = -1;  // the program's standard error, when captured
     fs::path dir;
     int wx = 0, wy = 0;  // the window's position on the screen
+    bool give_focus = true;
 
     void SetUp() override
     {
@@ -70,6 +76,9 @@ protected:
         }
         if (dpy)
             XCloseDisplay(dpy);
+        if (stderr_fd >= 0)
+            close(stderr_fd);
+        stderr_fd = -1;
         server.stop();
         std::error_code ec;
         fs::remove_all(dir, ec);
@@ -85,25 +94,39 @@ protected:
     }
 
     // Starts the program (the one built here unless `exe` names another)
-    // and waits for its 800x600 window.
-    void start(bool icons = true, std::string exe = build_dir() + "/malwerk")
+    // and waits for its 800x600 window; with `capture_stderr` its standard
+    // error goes to `stderr_fd`.
+    void start(bool icons = true, std::string exe = build_dir() + "/malwerk", bool capture_stderr = false)
     {
         if (icons)
             copy_icons();
+        int err[2] = {-1, -1};
+        if (capture_stderr) {
+            ASSERT_EQ(pipe(err), 0);
+        }
         pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
+            if (capture_stderr) {
+                dup2(err[1], 2);
+                close(err[0]);
+                close(err[1]);
+            }
             if (chdir(dir.c_str()) != 0)
                 _exit(126);
             unsetenv("RIVEZ");
             execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
+        if (capture_stderr) {
+            close(err[1]);
+            stderr_fd = err[0];
+        }
         wait_for_window();
     }
 
-    // Waits for the program's window, gives it the focus and waits for its
-    // first frames.
+    // Waits for the program's window, gives it the focus (with `give_focus`)
+    // and waits for its first frames.
     void wait_for_window()
     {
         Window w = 0;
@@ -112,9 +135,10 @@ protected:
             w = find_window();
         }
         ASSERT_NE(w, 0u) << "no window appeared";
-        // No window manager runs here to give the window the focus.
-        XSetInputFocus(dpy, w, RevertToParent, CurrentTime);
-        XSync(dpy, False);
+        if (give_focus) {
+            XSetInputFocus(dpy, w, RevertToParent, CurrentTime);
+            XSync(dpy, False);
+        }
         Window child;
         XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &wx, &wy, &child);
         // The first frames have been shown once the top bar is there.
@@ -221,7 +245,20 @@ protected:
     }
 };
 
-TEST_F(PaintProgram, LayoutButtonsAndStatusLine)
+// Every user-level check runs twice: with the focus given and with nothing
+// setting it.
+class PaintProgram : public PaintSession, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        give_focus = GetParam();
+        PaintSession::SetUp();
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Focus, PaintProgram, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool> &p) { return p.param ? "Given" : "NotSet"; });
+
+TEST_P(PaintProgram, LayoutButtonsAndStatusLine)
 {
     start();
     EXPECT_EQ(at(400, 10), BAR);     // top bar
@@ -264,7 +301,7 @@ TEST_F(PaintProgram, LayoutButtonsAndStatusLine)
     EXPECT_EQ(region(13, 8, 48, 8), reference_text(" Save ", 13, 8, 48, BAR));
 }
 
-TEST_F(PaintProgram, PenStrokeLandsUnderThePointer)
+TEST_P(PaintProgram, PenStrokeLandsUnderThePointer)
 {
     start();
     drag({{300, 300}, {330, 300}, {350, 320}});
@@ -276,7 +313,7 @@ TEST_F(PaintProgram, PenStrokeLandsUnderThePointer)
     EXPECT_EQ(at(315, 305), WHITE);
 }
 
-TEST_F(PaintProgram, PenDrawsNoSegmentFromOutsideTheWindow)
+TEST_P(PaintProgram, PenDrawsNoSegmentFromOutsideTheWindow)
 {
     start();
     drag({{300, 300}, {900, 300}, {400, 200}, {420, 200}});
@@ -285,7 +322,7 @@ TEST_F(PaintProgram, PenDrawsNoSegmentFromOutsideTheWindow)
     EXPECT_EQ(at(410, 200), 0u);
 }
 
-TEST_F(PaintProgram, BrushBucketAndLineTools)
+TEST_P(PaintProgram, BrushBucketAndLineTools)
 {
     start();
     click(38, 310);  // brush
@@ -314,7 +351,7 @@ TEST_F(PaintProgram, BrushBucketAndLineTools)
     EXPECT_EQ(at(250, 225), 0xFF0000u);
 }
 
-TEST_F(PaintProgram, EveryColourButtonAndTheColourStays)
+TEST_P(PaintProgram, EveryColourButtonAndTheColourStays)
 {
     start();
     static constexpr uint32_t colours[18] = {0xFFFFFF, 0xBBBBBB, 0x000000, 0xFF0000, 0xCD0000, 0x800000,
@@ -339,7 +376,7 @@ TEST_F(PaintProgram, EveryColourButtonAndTheColourStays)
     EXPECT_EQ(at(150, 400), WHITE);
 }
 
-TEST_F(PaintProgram, ToolsFiveToSevenDrawNothing)
+TEST_P(PaintProgram, ToolsFiveToSevenDrawNothing)
 {
     start();
     for (auto [x, y, name] : {std::tuple{38, 331, "gestrichelte Linien"}, {61, 331, "Rechteck"}, {15, 352, "Text"}}) {
@@ -354,14 +391,18 @@ TEST_F(PaintProgram, ToolsFiveToSevenDrawNothing)
     }
 }
 
-TEST_F(PaintProgram, SaveAndLoadThroughTheFileNameField)
+TEST_P(PaintProgram, SaveAndLoadThroughTheFileNameField)
 {
     start();
     click(38, 310);
     click(15, 123);  // green brush disc
     click(300, 300);
-    type_file_name("bild.bmp");
-    EXPECT_TRUE(wait_for([&] { return region(152, 8, 64, 8) == reference_text("bild.bmp", 152, 8, 64, WHITE); }));
+    // A typing error taken back with both Delete keys.
+    click(200, 10);
+    xdo("type --delay 20 'bildxy.bmp'");
+    xdo("key --delay 20 Left Left Left Left Left Left Delete KP_Delete Return");
+    frames();
+    EXPECT_TRUE(wait_for([&] { return region(152, 8, 80, 8) == reference_text("bild.bmp", 152, 8, 80, WHITE); }));
     click(35, 12);  // Save
     fs::path file = dir / "bild.bmp";
     ASSERT_TRUE(wait_for([&] { return fs::exists(file) && fs::file_size(file) == 1194534; }));
@@ -393,7 +434,7 @@ TEST_F(PaintProgram, SaveAndLoadThroughTheFileNameField)
     EXPECT_EQ(at(300, 300), 0x00FF00u);
 }
 
-TEST_F(PaintProgram, FailedSavesLeaveItRunning)
+TEST_P(PaintProgram, FailedSavesLeaveItRunning)
 {
     start();
     click(35, 12);  // Save with an empty name
@@ -408,7 +449,7 @@ TEST_F(PaintProgram, FailedSavesLeaveItRunning)
     EXPECT_EQ(at(300, 300), 0u);
 }
 
-TEST_F(PaintProgram, CloseButtonIsIgnoredAndExitEndsTheProgram)
+TEST_P(PaintProgram, CloseButtonIsIgnoredAndExitEndsTheProgram)
 {
     start();
     Window w = find_window();
@@ -439,7 +480,7 @@ TEST_F(PaintProgram, CloseButtonIsIgnoredAndExitEndsTheProgram)
 
 // Started from a terminal, the program runs with the terminal in raw input
 // and leaves it exactly as it found it when the Exit button ends it.
-TEST_F(PaintProgram, ExitLeavesTheTerminalAsItWas)
+TEST_F(PaintSession, ExitLeavesTheTerminalAsItWas)
 {
     copy_icons();
     PtyProgram tty;
@@ -482,7 +523,7 @@ static long resident_kib(pid_t pid)
 
 // Every frame creates and destroys 84 images and reads the icon files;
 // over 2000 frames (10 ms pause each) memory must stay where it was.
-TEST_F(PaintProgram, MemoryStaysFlatOverTwoThousandFrames)
+TEST_F(PaintSession, MemoryStaysFlatOverTwoThousandFrames)
 {
 #ifdef __SANITIZE_ADDRESS__
     // AddressSanitizer keeps freed blocks in quarantine, so resident memory
@@ -551,7 +592,7 @@ std::string install_program(const fs::path &prefix)
 
 // The program started from a scratch directory with its icons in different
 // places.
-class IconLookup : public PaintProgram {
+class IconLookup : public PaintSession {
 protected:
     // Checks that every tool button shows the icon file that `file_of` gives
     // for its icon number.
@@ -597,13 +638,56 @@ TEST_F(IconLookup, IconsOfTheCurrentDirectoryComeFirst)
     expect_icons([](int n) { return source_icon(n % 6 + 1); });
 }
 
-TEST_F(PaintProgram, RunsWithoutItsIcons)
+TEST_P(PaintProgram, RunsWithoutItsIcons)
 {
     start(false);
     EXPECT_EQ(at(15, 310), BAR);  // tool buttons show only their fill
     click(38, 310);
     click(400, 400);
     EXPECT_EQ(at(400, 400), 0u);
+}
+
+// The X server killed under the running program, in its frame loop and in
+// the file-name entry: it ends within two seconds with status 1 and one line
+// on standard error, and leaves no shared-memory segment behind.
+TEST_F(PaintSession, LostDisplayEndsTheProgram)
+{
+    for (bool in_line_input : {false, true}) {
+        SCOPED_TRACE(in_line_input ? "line input" : "frame loop");
+        if (in_line_input) {
+            TearDown();
+            SetUp();
+        }
+        start(true, build_dir() + "/malwerk", true);
+        if (in_line_input) {
+            click(200, 10);
+            xdo("type 'bild'");
+        }
+        int shmid = shm_segment_of(pid);
+        XCloseDisplay(dpy);  // this process would end with its connection
+        dpy = nullptr;
+        auto t0 = std::chrono::steady_clock::now();
+        server.stop(SIGKILL);
+        int status = 0;
+        bool ended = wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 5000ms);
+        auto took = std::chrono::steady_clock::now() - t0;
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+        std::string text;
+        char buf[256];
+        for (ssize_t n; (n = read(stderr_fd, buf, sizeof buf)) > 0;)
+            text.append(buf, static_cast<std::size_t>(n));
+        ASSERT_TRUE(ended);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_LT(took, 2000ms);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+        EXPECT_EQ(text.rfind("malwerk: lost the connection to the X display", 0), 0u) << text;
+        EXPECT_GE(shmid, 0);
+        EXPECT_FALSE(shm_segment_exists(shmid));
+    }
 }
 
 }  // namespace

@@ -7,12 +7,10 @@
 #include <chrono>
 #include <cstring>
 #include <dlfcn.h>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -27,6 +25,7 @@
 #include "gfx/input/mouse.h"
 #include "rt/input.h"
 #include "rt/str.h"
+#include "support/shm.h"
 #include "support/xvfb.h"
 
 #include <X11/Xatom.h>
@@ -1035,6 +1034,7 @@ struct Openbox {
     {
         pid = fork();
         if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             int null = ::open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
@@ -1164,35 +1164,6 @@ TEST_F(X11Test, StuckStartOfTheWindowThreadFailsTheOpen)
 }
 
 // ---- a lost display ----------------------------------------------------------
-
-// The shared-memory segment created by process `pid`, or -1.
-static int shm_segment_of(pid_t pid)
-{
-    std::ifstream in("/proc/sysvipc/shm");
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::istringstream f(line);
-        long key, id, perms, size, cpid;
-        if (f >> key >> id >> perms >> size >> cpid && cpid == pid)
-            return static_cast<int>(id);
-    }
-    return -1;
-}
-
-static bool shm_segment_exists(int id)
-{
-    std::ifstream in("/proc/sysvipc/shm");
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::istringstream f(line);
-        long key, sid;
-        if (f >> key >> sid && sid == id)
-            return true;
-    }
-    return false;
-}
 
 // The server killed under a program that waits in the layer (or is busy
 // elsewhere): the program ends with one line on standard error and status 1

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,7 @@ public:
         if (pid_ < 0)
             return false;
         if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // no server outlives a crashed test
             close(fds[0]);
             int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
