@@ -690,4 +690,36 @@ TEST_F(PaintSession, LostDisplayEndsTheProgram)
     }
 }
 
+// Started from a terminal: the lost display ends the program through its
+// normal exit, which gives the terminal back as it was.
+TEST_F(PaintSession, LostDisplayLeavesTheTerminalAsItWas)
+{
+    copy_icons();
+    PtyProgram tty;
+    ASSERT_TRUE(tty.open(24, 80));
+    termios before, after;
+    ASSERT_EQ(tcgetattr(tty.slave, &before), 0);
+    std::string exe = build_dir() + "/malwerk";
+    ASSERT_TRUE(tty.start({exe.c_str()}, {{"TERM", "xterm"}, {"RIVEZ", nullptr}}, nullptr, dir.c_str()));
+    wait_for_window();
+    XCloseDisplay(dpy);
+    dpy = nullptr;
+    auto t0 = std::chrono::steady_clock::now();
+    server.stop(SIGKILL);
+    int status = tty.finish(5000ms);
+    auto took = std::chrono::steady_clock::now() - t0;
+    ASSERT_NE(status, -1) << "the program did not end";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_LT(took, 2000ms);
+    ASSERT_EQ(tcgetattr(tty.slave, &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_NE(tty.output.find("malwerk: lost the connection to the X display"), std::string::npos) << tty.output;
+    std::string reset = terminal_capability("xterm", "me") + terminal_capability("xterm", "ve") +
+                        terminal_capability("xterm", "ke");
+    EXPECT_TRUE(tty.output.size() >= reset.size() &&
+                tty.output.compare(tty.output.size() - reset.size(), reset.size(), reset) == 0)
+        << tty.output;
+}
+
 }  // namespace
