@@ -73,6 +73,35 @@ void rk_hXlibInit()
     XSetIOErrorHandler(on_io_error);
 }
 
+// ---- a lost display --------------------------------------------------------
+
+// When the server goes away the program ends as any X client does: one line
+// on standard error and status 1, through exit() so that the exit procedures
+// close the screen and restore the terminal. The window thread only notices
+// and ends; the program's main thread ends the process at its next driver
+// lock, which every wait of the layer (sleep, key wait, line input) takes at
+// least every 50 ms. It holds no lock of the driver there, and the exit
+// procedures join the window thread, which nothing keeps from ending.
+static bool exiting;
+
+[[noreturn]] static void end_process()
+{
+    exiting = true;
+    char buf[128] = {};
+    const char *name = rk_hGetExeName(buf, sizeof buf);
+    const char *display = rk_x11.display ? DisplayString(rk_x11.display) : nullptr;
+    std::fprintf(stderr, "%s: lost the connection to the X display %s\n", name ? name : "rkgfx",
+                 display ? display : "");
+    std::exit(1);
+}
+
+// Only the program's main thread ends the process: another thread of the
+// program (the console's, say) may be one that the exit procedures join.
+static bool on_main_thread()
+{
+    return gettid() == getpid();
+}
+
 // ---- lock ----------------------------------------------------------------
 
 // Once the connection has broken, Xlib may still hold its own display lock
@@ -84,54 +113,9 @@ static Display *abandoned_display;
 // The window thread runs from a successful start to its join.
 static std::atomic<bool> thread_started;
 
-// ---- a lost display --------------------------------------------------------
-
-// When the server goes away the program ends as any X client does: one line
-// on standard error and status 1, through exit() so that the exit procedures
-// close the screen and restore the terminal. Those procedures join the window
-// thread; the first thread to claim the exit is the one that runs them.
-static std::atomic<bool> exit_claimed;
-
-[[noreturn]] static void end_process()
-{
-    char buf[128] = {};
-    const char *name = rk_hGetExeName(buf, sizeof buf);
-    const char *display = rk_x11.display ? DisplayString(rk_x11.display) : nullptr;
-    std::fprintf(stderr, "%s: lost the connection to the X display %s\n", name ? name : "rkgfx",
-                 display ? display : "");
-    std::exit(1);
-}
-
-// Only the program's main thread ends the process from the driver lock:
-// another thread of the program (the console's, say) may be one that the
-// exit procedures join.
-static bool on_main_thread()
-{
-    return gettid() == getpid();
-}
-
-// The program's main thread ends the process at its next driver lock, which
-// every wait of the layer (sleep, key wait, line input) takes at least every
-// 50 ms. A program busy elsewhere is ended by the window thread a second
-// later, with the driver lock held so that no drawing is under way; the lock
-// stays held while the exit procedures run on that thread.
-static void end_after_loss()
-{
-    for (int i = 0; i < 40 && rk_x11p.is_running; ++i)
-        usleep(25000);
-    if (!rk_x11p.is_running)
-        return;  // being stopped: the stopping thread joins this one
-    pthread_mutex_lock(&rk_x11p.mutex);
-    if (!exit_claimed.exchange(true))
-        end_process();
-    pthread_mutex_unlock(&rk_x11p.mutex);
-}
-
-// ---- lock ----------------------------------------------------------------
-
 void rk_hX11Lock()
 {
-    if (rk_x11p.display_lost && thread_started && on_main_thread() && !exit_claimed.exchange(true))
+    if (rk_x11p.display_lost && thread_started && !exiting && on_main_thread())
         end_process();
     pthread_mutex_lock(&rk_x11p.mutex);
     if (rk_x11.display && !rk_x11p.display_lost) {
@@ -627,8 +611,6 @@ static void *window_thread(void *)
         rk_hX11Unlock();
         usleep(30000);
     }
-    if (rk_x11p.display_lost)
-        end_after_loss();
     rk_x11.exit();
     return nullptr;
 }
@@ -884,16 +866,9 @@ void rk_hX11Exit()
 {
     if (thread_started) {
         rk_x11p.is_running = false;
-        if (pthread_equal(pthread_self(), rk_x11p.thread)) {
-            // The window thread ending the process after a lost display: it
-            // holds the driver lock and cannot join itself, so its stop hook
-            // runs here and the lock is left as it is.
-            rk_x11.exit();
-        } else {
-            pthread_join(rk_x11p.thread, nullptr);
-            pthread_mutex_destroy(&rk_x11p.mutex);
-            pthread_cond_destroy(&rk_x11p.cond);
-        }
+        pthread_join(rk_x11p.thread, nullptr);
+        pthread_mutex_destroy(&rk_x11p.mutex);
+        pthread_cond_destroy(&rk_x11p.cond);
         thread_started = false;
     }
     Display *d = rk_x11.display;
