@@ -659,9 +659,10 @@ TEST_F(PaintSession, LostDisplayEndsTheProgram)
             SetUp();
         }
         start(true, build_dir() + "/malwerk", true);
-        if (in_line_input) {
+        if (in_line_input) {  // waiting for keys, the typed ones handled
             click(200, 10);
             xdo("type 'bild'");
+            ASSERT_TRUE(wait_for([&] { return region(152, 8, 32, 8) == reference_text("bild", 152, 8, 32, WHITE); }));
         }
         int shmid = shm_segment_of(pid);
         XCloseDisplay(dpy);  // this process would end with its connection
