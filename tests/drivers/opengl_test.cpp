@@ -104,16 +104,6 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
-
-    int root_children()
-    {
-        Window root, parent, *children = nullptr;
-        unsigned n = 0;
-        XQueryTree(peer, DefaultRootWindow(peer), &root, &parent, &children, &n);
-        if (children)
-            XFree(children);
-        return static_cast<int>(n);
-    }
 };
 
 // ---- frames --------------------------------------------------------------
@@ -248,7 +238,7 @@ TEST_F(OpenGLTest, UnusableServerFailsWithNothingLeft)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         boot("320x240x24", c.without);
-        int windows = root_children();
+        int windows = root_child_count(peer);
         int threads = running_threads();
         int fds = count_entries("/proc/self/fd");
         std::memset(&__rk_gl_params, 0, sizeof __rk_gl_params);
@@ -256,7 +246,7 @@ TEST_F(OpenGLTest, UnusableServerFailsWithNothingLeft)
         EXPECT_EQ(open_gl(160, 100), 1);
         EXPECT_EQ(__rk_gfx, nullptr);
         XSync(peer, False);
-        EXPECT_EQ(root_children(), windows);
+        EXPECT_EQ(root_child_count(peer), windows);
         EXPECT_EQ(running_threads(), threads);
         EXPECT_EQ(count_entries("/proc/self/fd"), fds) << "a display connection left open";
         TearDown();

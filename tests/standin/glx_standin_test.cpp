@@ -138,16 +138,6 @@ protected:
             v.push_back(attribute(list, GLX_SAMPLES_ARB));
         return v;
     }
-
-    int root_children()
-    {
-        Window root, parent, *children = nullptr;
-        unsigned n = 0;
-        XQueryTree(peer, DefaultRootWindow(peer), &root, &parent, &children, &n);
-        if (children)
-            XFree(children);
-        return static_cast<int>(n);
-    }
 };
 
 TEST_F(GLXStandIn, MultisamplingFallsBackTwoSamplesAtATime)
@@ -197,7 +187,7 @@ TEST_F(GLXStandIn, UnusableGLFailsWithNothingLeft)
     const Case cases[] = {{"no visual", -1, false, all_buffers, 4 * 3}, {"no GL_EXT_bgra", 64, true, 0, 4}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        int windows = root_children();
+        int windows = root_child_count(peer);
         int fds = count_entries("/proc/self/fd");
         int threads = running_threads();
         standin = StandIn{};
@@ -210,7 +200,7 @@ TEST_F(GLXStandIn, UnusableGLFailsWithNothingLeft)
         EXPECT_EQ(standin.live_contexts, 0);
         EXPECT_TRUE(standin.destroyed_on_open_display);
         XSync(peer, False);
-        EXPECT_EQ(root_children(), windows) << "a window left behind";
+        EXPECT_EQ(root_child_count(peer), windows) << "a window left behind";
         EXPECT_EQ(count_entries("/proc/self/fd"), fds) << "a display connection left open";
         EXPECT_EQ(running_threads(), threads) << "a thread left running";
         ASSERT_FALSE(standin.visual_requests.empty());

@@ -103,3 +103,14 @@ inline Window find_toplevel(Display *dpy, int w, int h)
         XFree(children);
     return found;
 }
+
+// The number of windows directly under the root of `dpy`.
+inline int root_child_count(Display *dpy)
+{
+    Window root, parent, *children = nullptr;
+    unsigned n = 0;
+    XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &n);
+    if (children)
+        XFree(children);
+    return static_cast<int>(n);
+}
