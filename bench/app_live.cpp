@@ -15,6 +15,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -174,7 +176,7 @@ std::string thread_name(pid_t pid, int tid)
     return name;
 }
 
-void idle_cpu(Program &p)
+double idle_cpu(Program &p)
 {
     p.move(600, 560);  // over the canvas, no button held
     std::this_thread::sleep_for(1s);
@@ -204,6 +206,34 @@ void idle_cpu(Program &p)
     double server_pct = 100.0 * static_cast<double>(server) / hz / wall;
     std::printf("    the X server (Xvfb) meanwhile: %6.2f %%; program and server together: %6.2f %%\n", server_pct,
                 pct + server_pct);
+    return pct;
+}
+
+// The physical limit under the idle figure: the memory work every frame of
+// the program has to do by its description, done with the C library alone
+// in this process, at the same pace, with no display. Each pass clears an
+// 800x600x4 page (memset) and copies the 719x553 canvas onto it row by row
+// (memcpy), then sleeps 10 ms. Returns the share of one core.
+double bulk_floor(double seconds)
+{
+    constexpr int W = 800, H = 600, CW = 719, CH = 553, LEFT = 81, TOP = 26;
+    std::vector<uint32_t> page(static_cast<std::size_t>(W) * H), canvas(static_cast<std::size_t>(CW) * CH, WHITE);
+    auto thread_cpu = [] {
+        timespec t;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+    };
+    const double c0 = thread_cpu();
+    const auto t0 = Clock::now();
+    while (Clock::now() - t0 < std::chrono::duration<double>(seconds)) {
+        std::memset(page.data(), 0, page.size() * sizeof page[0]);
+        for (int y = 0; y < CH; ++y)
+            std::memcpy(&page[static_cast<std::size_t>(TOP + y) * W + LEFT], &canvas[static_cast<std::size_t>(y) * CW],
+                        CW * sizeof canvas[0]);
+        asm volatile("" : : "r"(page.data()) : "memory");  // the stores stay
+        std::this_thread::sleep_for(10ms);
+    }
+    return 100.0 * (thread_cpu() - c0) / std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
 double percentile(std::vector<double> v, double q)
@@ -271,7 +301,13 @@ int main(int argc, char **argv)
     std::getline(loadavg, load);
     std::printf("malwerk on Xvfb %s; load average %s, %ld processors\n", p.server.name().c_str(),
                 load.substr(0, load.find(' ')).c_str(), sysconf(_SC_NPROCESSORS_ONLN));
-    idle_cpu(p);
+    const double idle = idle_cpu(p);
     stroke_latency(p);
+    if (p.pid > 0)
+        kill(p.pid, SIGSTOP);  // quiet while the limit is measured
+    const double floor = bulk_floor(10);
+    std::printf("the frame's memory work alone (memset of the page, memcpy of the canvas, 10 ms pause, no display):\n"
+                "    %6.2f %% of a core; the idle program takes %.2f times that\n",
+                floor, idle / floor);
     return 0;
 }

@@ -31,10 +31,14 @@ static void file_path(const RkString *name, char (&path)[1023])
 }
 
 // A descriptor of the regular file named by `name`, opened for reading or
-// for writing (created, and truncated once it is known to be regular); -1
-// otherwise. The open never waits: a FIFO without a peer or a device would
-// block the program in open() or in the first read, so they are refused.
-static int open_regular(const RkString *name, bool write)
+// for writing (created, and truncated once it is known to be regular), with
+// its status in `st`; -1 otherwise. The open never waits: a FIFO without a
+// peer or a device would block the program in open() or in the first read,
+// so they are refused. A regular file's reads do not wait on O_NONBLOCK on
+// local file systems, so the small-file path keeps the flag (one system call
+// less per icon) and drops it only if a read ever answers EAGAIN; every
+// descriptor handed to stdio loses it first.
+static int open_regular(const RkString *name, bool write, struct stat *st)
 {
     char path[1023];
     file_path(name, path);
@@ -44,10 +48,8 @@ static int open_regular(const RkString *name, bool write)
     const int fd = open(path, flags, 0666);
     if (fd < 0)
         return -1;
-    struct stat st;
-    const int status = fcntl(fd, F_GETFL);
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status == -1 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 ||
-        (write && ftruncate(fd, 0) != 0)) {
+    if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) ||
+        (write && (fcntl(fd, F_SETFL, 0) != 0 || ftruncate(fd, 0) != 0))) {
         close(fd);
         return -1;
     }
@@ -56,7 +58,8 @@ static int open_regular(const RkString *name, bool write)
 
 std::FILE *rk_hImageFileCreate(const RkString *name)
 {
-    const int fd = open_regular(name, true);
+    struct stat st;
+    const int fd = open_regular(name, true, &st);
     if (fd < 0)
         return nullptr;
     std::FILE *f = fdopen(fd, "wb");
@@ -71,12 +74,11 @@ static constexpr off_t SMALL_FILE = 64 * 1024;
 bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r)
 {
     *r = {nullptr, nullptr, 0};
-    int fd = open_regular(name, false);
+    struct stat st;
+    int fd = open_regular(name, false, &st);
     if (fd < 0)
         return false;
-    struct stat st;
-    if (fstat(fd, &st) == 0)
-        r->size = st.st_size;
+    r->size = st.st_size;
     if (r->size > 0 && r->size <= SMALL_FILE) {
         auto size = static_cast<std::size_t>(r->size);
         std::size_t got = 0;
@@ -84,6 +86,8 @@ bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r)
             while (got < size) {
                 ssize_t n = read(fd, static_cast<char *>(r->bytes) + got, size - got);
                 if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && errno == EAGAIN && fcntl(fd, F_SETFL, 0) == 0)
                     continue;
                 if (n <= 0)
                     break;
@@ -103,7 +107,7 @@ bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r)
             }
         }
     }
-    if (!(r->f = fdopen(fd, "rb")))
+    if (fcntl(fd, F_SETFL, 0) != 0 || !(r->f = fdopen(fd, "rb")))
         close(fd);
     return r->f != nullptr;
 }

@@ -1,6 +1,8 @@
 #include "gfx/text/cells.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
@@ -43,6 +45,20 @@ bool rk_hResetCharCells(bool create)
     return true;
 }
 
+// `n` cells of (ch, fg, bg) from `cell` on: the first is written, then the
+// filled part is copied onto the rest, doubling each time.
+static void fill_cells(uint32_t *cell, std::size_t n, uint32_t ch, uint32_t fg, uint32_t bg)
+{
+    cell[0] = ch;
+    cell[1] = fg;
+    cell[2] = bg;
+    for (std::size_t done = 1; done < n;) {
+        const std::size_t step = std::min(done, n - done);
+        std::memcpy(cell + 3 * done, cell, 3 * sizeof *cell * step);
+        done += step;
+    }
+}
+
 void rk_hClearCharCells(int x1, int y1, int x2, int y2, int page, uint32_t ch, uint32_t fg, uint32_t bg)
 {
     ScreenState *s = __rk_gfx;
@@ -56,13 +72,13 @@ void rk_hClearCharCells(int x1, int y1, int x2, int y2, int page, uint32_t ch, u
         x2 = s->text_w;
     if (y2 > s->text_h)
         y2 = s->text_h;
-    for (int y = y1; y < y2; ++y)
-        for (int x = x1; x < x2; ++x) {
-            uint32_t *cell = s->char_cells[page] + 3 * (static_cast<std::size_t>(y) * s->text_w + x);
-            cell[0] = ch;
-            cell[1] = fg;
-            cell[2] = bg;
-        }
+    if (x1 >= x2 || y1 >= y2)
+        return;
+    // Whole rows lie back to back: then the rectangle is one run of cells.
+    const bool whole_rows = x1 == 0 && x2 == s->text_w;
+    const std::size_t run = static_cast<std::size_t>(x2 - x1) * (whole_rows ? y2 - y1 : 1);
+    for (int y = y1; y < (whole_rows ? y1 + 1 : y2); ++y)
+        fill_cells(s->char_cells[page] + 3 * (static_cast<std::size_t>(y) * s->text_w + x1), run, ch, fg, bg);
 }
 
 int rk_GfxLocateRaw(int row, int col)
