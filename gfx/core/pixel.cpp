@@ -279,7 +279,7 @@ const StorePath &rk_hStorePath()
 {
     static const StorePath &chosen = [] () -> const StorePath & {
         const CpuFeatures &c = cpu();
-        int width = c.avx512 && c.fast_short_strings ? 2 : c.avx2 ? 1 : 0;
+        int width = rk_hCpuHasFullSpeedAVX512() ? 2 : c.avx2 ? 1 : 0;
         return store_paths[width + (c.fast_strings ? 3 : 0)];
     }();
     return chosen;
@@ -288,6 +288,11 @@ const StorePath &rk_hStorePath()
 bool rk_hCpuHasAVX2()
 {
     return cpu().avx2;
+}
+
+bool rk_hCpuHasFullSpeedAVX512()
+{
+    return cpu().avx512 && cpu().fast_short_strings;
 }
 
 void *rk_hMemSetMMX(void *dst, int value, std::size_t n)

@@ -53,6 +53,9 @@ void rk_hPixelSetAlpha4MMX(void *dst, uint32_t c, std::size_t count);
 // Whether the processor has AVX2 (checked once at run time); SSE2 is part
 // of every x86-64 processor.
 bool rk_hCpuHasAVX2();
+// 512-bit vectors that run at full clock: the processors the widest store
+// path is chosen for.
+bool rk_hCpuHasFullSpeedAVX512();
 
 // One way of filling and copying byte spans (a vector width, with or
 // without the string instructions for large spans). `fill` stores a pattern

@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <emmintrin.h>
+#include <immintrin.h>
+
+#include "gfx/core/pixel.h"
 
 
 // ---- plain variants --------------------------------------------------------
@@ -138,9 +141,37 @@ void rk_hPutTrans2MMX(RK_BLENDER_ARGS)
     trans_simd<2>(src, dst, width, height, src_pitch, dst_pitch);
 }
 
-void rk_hPutTrans4MMX(RK_BLENDER_ARGS)
+// 32-bit pixels on processors with 512-bit vectors: a masked store writes
+// the lanes that are not the mask colour, so the destination is never read.
+[[gnu::target("avx512f")]] void rk_hPutTrans4AVX512(RK_BLENDER_ARGS)
+{
+    const int sp = src_pitch, dp = dst_pitch;
+    const __m512i keep = _mm512_set1_epi32(0x00FFFFFF), key = _mm512_set1_epi32(0x00FF00FF);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t *s = src + static_cast<std::ptrdiff_t>(y) * sp;
+        uint8_t *d = dst + static_cast<std::ptrdiff_t>(y) * dp;
+        int i = 0;
+        for (; i + 16 <= width; i += 16) {
+            __m512i v = _mm512_and_si512(_mm512_loadu_si512(s + 4 * i), keep);
+            _mm512_mask_storeu_epi32(d + 4 * i, _mm512_cmpneq_epi32_mask(v, key), v);
+        }
+        if (i < width) {
+            const __mmask16 tail = static_cast<__mmask16>((1u << (width - i)) - 1);
+            __m512i v = _mm512_and_si512(_mm512_maskz_loadu_epi32(tail, s + 4 * i), keep);
+            _mm512_mask_storeu_epi32(d + 4 * i, _mm512_mask_cmpneq_epi32_mask(tail, v, key), v);
+        }
+    }
+}
+
+void rk_hPutTrans4SSE2(RK_BLENDER_ARGS)
 {
     trans_simd<4>(src, dst, width, height, src_pitch, dst_pitch);
+}
+
+void rk_hPutTrans4MMX(RK_BLENDER_ARGS)
+{
+    static const BlenderFn chosen = rk_hCpuHasFullSpeedAVX512() ? rk_hPutTrans4AVX512 : rk_hPutTrans4SSE2;
+    chosen(src, dst, width, height, src_pitch, dst_pitch, alpha, user_function, user_parameter);
 }
 
 void rk_hPutAlphaMaskMMX(RK_BLENDER_ARGS)

@@ -13,6 +13,10 @@ void rk_hPutTrans4C(RK_BLENDER_ARGS);
 void rk_hPutTrans1MMX(RK_BLENDER_ARGS);
 void rk_hPutTrans2MMX(RK_BLENDER_ARGS);
 void rk_hPutTrans4MMX(RK_BLENDER_ARGS);
+// The two routines behind rk_hPutTrans4MMX; the second needs AVX-512
+// (rk_hCpuHasFullSpeedAVX512 chooses it).
+void rk_hPutTrans4SSE2(RK_BLENDER_ARGS);
+void rk_hPutTrans4AVX512(RK_BLENDER_ARGS);
 void rk_hPutAlphaMaskC(RK_BLENDER_ARGS);
 void rk_hPutAlphaMaskMMX(RK_BLENDER_ARGS);
 

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "gfx/core/pixel.h"
 #include "gfx/core/screen.h"
 #include "gfx/draw/blend.h"
 #include "gfx/draw/put.h"
@@ -296,6 +297,9 @@ TEST(Blenders, FastVariantsMatchThePlainOnes)
     compare_variants(1, 1, rk_hPutTrans1C, rk_hPutTrans1MMX);
     compare_variants(2, 2, rk_hPutTrans2C, rk_hPutTrans2MMX);
     compare_variants(4, 4, rk_hPutTrans4C, rk_hPutTrans4MMX);
+    compare_variants(4, 4, rk_hPutTrans4C, rk_hPutTrans4SSE2);
+    if (rk_hCpuHasFullSpeedAVX512())
+        compare_variants(4, 4, rk_hPutTrans4C, rk_hPutTrans4AVX512);
     compare_variants(1, 4, rk_hPutAlphaMaskC, rk_hPutAlphaMaskMMX);
     EXPECT_EQ(all_putters[2], nullptr);
     EXPECT_EQ(all_putters[3], rk_hPutTrans4C);
