@@ -32,10 +32,21 @@ void *rk_TlsGetCtx(int index, std::size_t size)
     return __rk_ctx.slot[index];
 }
 
+static void (*slot_release[RK_CTX_SLOTS])(void *);
+
+void rk_hTlsSetRelease(int index, void (*release)(void *))
+{
+    if (index >= 0 && index < RK_CTX_SLOTS)
+        slot_release[index] = release;
+}
+
 void rk_TlsDelCtx(int index)
 {
     if (index < 0 || index >= RK_CTX_SLOTS)
         return;
+    if (slot_release[index] && __rk_ctx.slot[index])
+        slot_release[index](__rk_ctx.slot[index]);
+    slot_release[index] = nullptr;
     std::free(__rk_ctx.slot[index]);
     __rk_ctx.slot[index] = nullptr;
 }

@@ -71,6 +71,10 @@ int rk_ErrorGetNum();
 void *rk_TlsGetCtx(int index, std::size_t size);
 void rk_TlsDelCtx(int index);
 void rk_TlsFreeCtxTb();
+// What frees the memory a slot's block points to (its owner sets it when it
+// fills the block); called by rk_TlsDelCtx before the block goes, and
+// forgotten with it.
+void rk_hTlsSetRelease(int index, void (*release)(void *block));
 
 // Start-up (counted) and shutdown; the outermost pair does the work.
 void rk_hRtInit();

@@ -86,6 +86,11 @@ static bool grow_lines(DrawContext *ctx, int rows)
     return true;
 }
 
+static void release_context(void *block)
+{
+    std::free(static_cast<DrawContext *>(block)->line);
+}
+
 DrawContext *rk_hGetContext()
 {
     // Without memory for the slot the process keeps a static context for
@@ -97,6 +102,8 @@ DrawContext *rk_hGetContext()
     if (!ctx) {
         use_fallback = true;
         ctx = &fallback;
+    } else if (!use_fallback) {
+        rk_hTlsSetRelease(RK_CTX_SLOT_DRAW, release_context);  // the row table goes with the slot
     }
     ScreenState *s = __rk_gfx;
     if (!s || ctx->setup_id == s->id)

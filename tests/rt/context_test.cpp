@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include "gfx/core/screen.h"
+#include "gfx/draw/line.h"
+#include "support/screen_fixture.h"
 #include "gfx/drivers/driver.h"
 #include "rt/rt.h"
 
@@ -26,6 +28,24 @@ TEST(ContextSlots, AllocatedZeroedOnceAndFreed)
     rk_TlsFreeCtxTb();
     for (void *slot : __rk_ctx.slot)
         EXPECT_EQ(slot, nullptr);
+}
+
+// Deleting the drawing slot frees the context's row table with it (the
+// sanitizer build's leak check sees a lost table), and drawing afterwards
+// sets up a fresh context.
+class DrawingSlot : public NullScreen {};
+
+TEST_F(DrawingSlot, DeletedContextTakesItsRowTableAndComesBack)
+{
+    open(64, 48, 32);
+    void *image = rk_GfxImageCreate(8, 300, 0, 32, 0);  // a row table taller than the screen
+    ASSERT_NE(image, nullptr);
+    rk_GfxLine(image, 1, 299, 1, 299, 0x123456, 0, 0xFFFF, 0);
+    rk_TlsDelCtx(RK_CTX_SLOT_DRAW);
+    EXPECT_EQ(__rk_ctx.slot[RK_CTX_SLOT_DRAW], nullptr);
+    rk_GfxLine(nullptr, 5, 7, 5, 7, 0xABCDEF, 0, 0xFFFF, 0);
+    EXPECT_EQ(pixel(5, 7) & 0xFFFFFF, 0xABCDEFu);
+    rk_GfxImageDestroy(image);
 }
 
 TEST(ErrorNumber, KeptPerThread)
