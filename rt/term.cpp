@@ -141,11 +141,37 @@ static int read_answer(char *buf, int size, char last)
     return len;
 }
 
-// Parses "\e[<prefix><a>;<b><last>" at the end of an answer.
-static bool parse_answer(const char *answer, const char *format, int *a, int *b)
+// A decimal number of 1..5 digits at *p (0..99999), moved past; -1 if none.
+static int parse_number(const char *&p)
 {
-    const char *esc = std::strrchr(answer, '\x1b');
-    return esc && std::sscanf(esc, format, a, b) == 2;
+    int value = 0, digits = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        if (++digits > 5)
+            return -1;
+        else
+            value = value * 10 + (*p - '0');
+    return digits ? value : -1;
+}
+
+// Parses "<prefix><a>;<b><last>" from the last escape of an answer. The
+// numbers come from whatever answers on the terminal, so they are read
+// digit by digit with a bound instead of through a conversion that
+// overflows.
+static bool parse_answer(const char *answer, const char *prefix, char last, int *a, int *b)
+{
+    const char *p = std::strrchr(answer, '\x1b');
+    if (!p || std::strncmp(p, prefix, std::strlen(prefix)) != 0)
+        return false;
+    p += std::strlen(prefix);
+    const int first = parse_number(p);
+    if (first < 0 || *p++ != ';')
+        return false;
+    const int second = parse_number(p);
+    if (second < 0 || *p != last)
+        return false;
+    *a = first;
+    *b = second;
+    return true;
 }
 
 // Output of the capability library's padding routine.
@@ -326,7 +352,7 @@ static void console_resize(int)
         rk_hTermOut(RK_TERM_ASK_SIZE, 0, 0);
         read_answer(answer, sizeof answer, 't');
         int r = 0, k = 0;
-        if (parse_answer(answer, "\x1b[8;%d;%dt", &r, &k) && r > 0 && k > 0 && r <= 0xFFFF && k <= 0xFFFF) {
+        if (parse_answer(answer, "\x1b[8;", 't', &r, &k) && r > 0 && k > 0 && r <= 0xFFFF && k <= 0xFFFF) {
             rows = r;
             cols = k;
         } else {
@@ -342,7 +368,7 @@ static void console_resize(int)
     rk_hTermOut(RK_TERM_ASK_CURSOR, 0, 0);
     read_answer(answer, sizeof answer, 'R');
     int cy = 0, cx = 0;
-    bool have_cursor = parse_answer(answer, "\x1b[%d;%dR", &cy, &cx);
+    bool have_cursor = parse_answer(answer, "\x1b[", 'R', &cy, &cx) && cy >= 1 && cx >= 1 && cy <= rows && cx <= cols;
 
     lock();
     if (buf) {

@@ -266,6 +266,41 @@ TEST(Terminal, SizeChangeUpdatesRowsAndColumns)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// Answers to the cursor query come from whatever is on the other side of
+// the terminal: only a well-formed position inside the screen is taken.
+TEST(Terminal, CursorAnswerTakenOnlyWhenWellFormedAndInside)
+{
+    struct Answer {
+        const char *bytes;
+        int row, col;  // what the program reports (0 0: none taken)
+    };
+    const Answer answers[] = {
+        {"\x1b[7;5R", 7, 5},
+        {"\x1b[24;80R", 24, 80},
+        {"\x1b[99999999999;5R", 0, 0},
+        {"\x1b[25;5R", 0, 0},
+        {"\x1b[0;0R", 0, 0},
+        {"\x1b[-3;5R", 0, 0},
+        {"\x1b[7R", 0, 0},
+    };
+    for (const Answer &a : answers) {
+        SCOPED_TRACE(a.bytes + 1);
+        PtyProgram p;
+        ASSERT_TRUE(p.open(24, 80));
+        ASSERT_TRUE(p.start({TERM_PROBE}, {{"TERM", "xterm"}}));
+        ASSERT_TRUE(p.wait_for([&] { return p.output.find("\x1b[6n") != std::string::npos; }));
+        p.type(a.bytes);
+        std::string ready = p.report_line("ready");
+        int kind, type, rows, cols, cy = -1, cx = -1;
+        ASSERT_EQ(std::sscanf(ready.c_str(), "ready %d %d %d %d %d %d", &kind, &type, &rows, &cols, &cy, &cx), 6);
+        EXPECT_EQ(cy, a.row);
+        EXPECT_EQ(cx, a.col);
+        p.type("q");
+        int status = p.finish();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+}
+
 namespace {
 
 std::vector<std::pair<unsigned long, long>> console_requests;

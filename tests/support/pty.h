@@ -107,6 +107,10 @@ public:
         if (pid < 0)
             return false;
         if (pid == 0) {
+            // The program must not hold the master: closing it is a hang-up.
+            // It goes first, as its number may be the one the report pipe
+            // takes below.
+            close(master);
             setsid();
             if ((dir && chdir(dir) != 0) || ioctl(slave, TIOCSCTTY, 0) != 0)
                 _exit(125);
@@ -115,8 +119,6 @@ public:
             dup2(out, 1);
             dup2(slave, 2);
             dup2(fds[1], 3);
-            // The program must not hold the master: closing it is a hang-up.
-            close(master);
             if (out != slave && out > 3)
                 close(out);
             if (slave > 3)
