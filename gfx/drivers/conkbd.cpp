@@ -15,6 +15,7 @@
 #include <X11/Xlib.h>
 
 #include "gfx/drivers/x11.h"
+#include "gfx/drivers/x11_probe.h"
 #include "rt/dynload.h"
 #include "rt/sysdev.h"
 
@@ -91,6 +92,9 @@ struct ConsoleKeyboard {
     void *xlib = nullptr;
     XlibFns X{};
     Display *display = nullptr;
+    // The display did not answer once: it is not asked again, since every
+    // key query would wait for it anew.
+    bool display_silent = false;
     // The terminal's window and its ancestors up to the root: the focus on
     // any of them is the terminal's. Unknown: always taken as focused.
     Window term_chain[max_chain] = {};
@@ -533,6 +537,8 @@ void xterm_close()
 
 int xterm_init()
 {
+    if (kbd.display_silent)
+        return -1;
     void *fns[xlib_required + xlib_focus_count] = {};
     for (const char *path : xlib_paths) {
         kbd.xlib = rk_hDynLoad(path, xlib_names, fns);
@@ -546,7 +552,8 @@ int xterm_init()
         return -1;
     }
     std::memcpy(&kbd.X, fns, sizeof kbd.X);
-    kbd.display = kbd.X.OpenDisplay(nullptr);
+    kbd.display_silent = rk_hX11CheckDisplay() != 0;
+    kbd.display = kbd.display_silent ? nullptr : kbd.X.OpenDisplay(nullptr);
     if (!kbd.display) {
         xterm_close();
         return -1;

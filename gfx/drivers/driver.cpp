@@ -3,6 +3,7 @@
 #include "gfx/drivers/fbdev.h"
 #include "gfx/drivers/opengl.h"
 #include "gfx/drivers/x11.h"
+#include "gfx/drivers/x11_probe.h"
 
 #include <cstdlib>
 #include <strings.h>
@@ -37,14 +38,9 @@ static bool try_init(const DisplayDriver *d, const char *title, int w, int h, in
     return false;
 }
 
-const DisplayDriver *rk_hSelectDriver(const char *title, int w, int h, int depth, int refresh, int flags)
+static const DisplayDriver *select_driver(const char *wanted, const char *title, int w, int h, int depth,
+                                          int refresh, int flags)
 {
-    const char *wanted = __rk_gfx_driver_name ? __rk_gfx_driver_name : std::getenv("RIVEZ");
-    if (wanted && !*wanted)
-        wanted = nullptr;
-    if (flags == -1 || (wanted && strcasecmp(wanted, "null") == 0))
-        return &__rk_gfxDriverNull;
-
     struct Pass {
         bool only_wanted;
         bool invert_fullscreen;
@@ -66,4 +62,19 @@ const DisplayDriver *rk_hSelectDriver(const char *title, int w, int h, int depth
         }
     }
     return nullptr;
+}
+
+const DisplayDriver *rk_hSelectDriver(const char *title, int w, int h, int depth, int refresh, int flags)
+{
+    const char *wanted = __rk_gfx_driver_name ? __rk_gfx_driver_name : std::getenv("RIVEZ");
+    if (wanted && !*wanted)
+        wanted = nullptr;
+    if (flags == -1 || (wanted && strcasecmp(wanted, "null") == 0))
+        return &__rk_gfxDriverNull;
+    // The X drivers open the display on every pass and try: a display that
+    // does not answer costs the wait once.
+    rk_hX11CheckBegin();
+    const DisplayDriver *d = select_driver(wanted, title, w, h, depth, refresh, flags);
+    rk_hX11CheckEnd();
+    return d;
 }

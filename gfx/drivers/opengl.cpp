@@ -17,6 +17,7 @@
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
 #include "gfx/drivers/x11_private.h"
+#include "gfx/drivers/x11_probe.h"
 #include "rt/dynload.h"
 
 GLParams __rk_gl_params;
@@ -388,6 +389,8 @@ static int driver_init(const char *title, int w, int h, int depth, int refresh_r
     rk_x11.exit = opengl_window_exit;
     rk_x11.update = opengl_window_update;
     rk_hXlibInit();
+    if (rk_hX11CheckDisplay() != 0)
+        return -1;
     dpy = XOpenDisplay(nullptr);
     if (!dpy)
         return -1;

@@ -4,6 +4,7 @@
 
 #include "gfx/core/screen.h"
 #include "gfx/drivers/x11_private.h"
+#include "gfx/drivers/x11_probe.h"
 
 void rk_hX11SetupXRandR(int refresh_rate)
 {
@@ -105,6 +106,8 @@ int *rk_hX11FetchModes(int depth, int *count)
         return nullptr;
     *count = 0;
     bool own = rk_x11.display && !rk_x11p.display_lost;
+    if (!own && rk_hX11CheckDisplay() != 0)
+        return nullptr;
     Display *d = own ? rk_x11.display : XOpenDisplay(nullptr);
     if (!d)
         return nullptr;
@@ -131,6 +134,8 @@ int *rk_hX11FetchModes(int depth, int *count)
 int rk_hX11ScreenInfo(int *w, int *h, int *depth, int *rate)
 {
     rk_hXlibInit();
+    if (rk_hX11CheckDisplay() != 0)
+        return -1;
     Display *d = XOpenDisplay(nullptr);
     if (!d)
         return -1;

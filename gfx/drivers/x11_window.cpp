@@ -21,6 +21,7 @@
 #include "gfx/core/color.h"
 #include "gfx/core/screen.h"
 #include "gfx/drivers/x11_private.h"
+#include "gfx/drivers/x11_probe.h"
 #include "rt/rt.h"
 
 X11Window rk_x11;
@@ -794,6 +795,8 @@ int rk_hX11Init(const char *title, int w, int h, int depth, int refresh_rate, in
         rk_x11.depth = depth;
     } else {
         rk_x11p.display_lost = false;
+        if (rk_hX11CheckDisplay() != 0)
+            return -1;
         rk_x11.display = XOpenDisplay(nullptr);
         if (!rk_x11.display)
             return -1;
