@@ -1,13 +1,11 @@
 #include "gfx/drivers/x11_probe.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -17,31 +15,20 @@
 
 namespace {
 
-constexpr int kMaxEndpoints = 4;  // abstract socket, socket file, IPv4, IPv6
-constexpr int kBasePort = 6000;
 constexpr long kBusyRetryMs = 20;  // a full listen queue is asked again this often
 
-struct Endpoint {
-    sockaddr_storage addr;
-    socklen_t len;
-};
-
-// The endpoints to try in Xlib's order; the first that takes the
-// connection is the server Xlib would talk to.
+// The local endpoints of a display in Xlib's order, the abstract socket and
+// the socket file: the first that takes the connection is the server Xlib
+// would talk to.
 struct Target {
-    Endpoint ep[kMaxEndpoints];
-    int count;
+    sockaddr_un addr[2];
+    socklen_t len[2];
 };
 
 thread_local int check_depth;
 thread_local bool check_silent;
 
 }  // namespace
-
-static bool text_is(const char *s, std::size_t n, const char *word)
-{
-    return std::strlen(word) == n && std::memcmp(s, word, n) == 0;
-}
 
 // A run of decimal digits [s, end) no larger than `max`.
 static bool parse_number(const char *s, const char *end, unsigned long max, unsigned long *out)
@@ -60,116 +47,43 @@ static bool parse_number(const char *s, const char *end, unsigned long max, unsi
     return true;
 }
 
-static void add_unix(Target *t, unsigned long number, bool abstract)
+static void set_unix(Target *t, int i, unsigned long number, bool abstract)
 {
-    Endpoint &e = t->ep[t->count++];
-    std::memset(&e, 0, sizeof e);
-    sockaddr_un *un = reinterpret_cast<sockaddr_un *>(&e.addr);
+    sockaddr_un *un = &t->addr[i];
+    std::memset(un, 0, sizeof *un);
     un->sun_family = AF_UNIX;
     // The abstract name starts with a zero byte and is not terminated.
     char *path = un->sun_path + (abstract ? 1 : 0);
     int n = std::snprintf(path, sizeof un->sun_path - 1, "/tmp/.X11-unix/X%lu", number);
-    e.len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + (abstract ? 1 : 0) + n + (abstract ? 0 : 1));
+    t->len[i] = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + (abstract ? 1 : 0) + n + (abstract ? 0 : 1));
 }
 
-static void add_ipv4(Target *t, in_addr a, unsigned port)
-{
-    Endpoint &e = t->ep[t->count++];
-    std::memset(&e, 0, sizeof e);
-    sockaddr_in *in = reinterpret_cast<sockaddr_in *>(&e.addr);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(static_cast<uint16_t>(port));
-    in->sin_addr = a;
-    e.len = sizeof *in;
-}
-
-static void add_ipv6(Target *t, const in6_addr &a, unsigned port)
-{
-    Endpoint &e = t->ep[t->count++];
-    std::memset(&e, 0, sizeof e);
-    sockaddr_in6 *in6 = reinterpret_cast<sockaddr_in6 *>(&e.addr);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(static_cast<uint16_t>(port));
-    in6->sin6_addr = a;
-    e.len = sizeof *in6;
-}
-
-// Reads "[proto/][host]:N[.S]" as Xlib does. False for anything the probe
-// does not handle (DECnet "host::N", bracketed or unknown forms, host names
-// that need a lookup): those are left to Xlib.
+// Reads the local display names ":N[.S]", "unix:N[.S]" and "unix/:N[.S]".
+// Everything else is left to Xlib unprobed: displays over TCP among them,
+// since the one typically reached that way, a display forwarded by ssh,
+// reports every connection without its cookie on the user's terminal, and
+// a host name would need a lookup that can block without a bound of its own.
 static bool parse_display(const char *name, Target *t)
 {
-    t->count = 0;
-    if (!name || !*name)
+    if (!name)
         return false;
-    bool want4 = true, want6 = true, want_unix = true, want_tcp = true;
-    const char *rest = name;
-    if (const char *slash = std::strchr(name, '/')) {
-        std::size_t n = static_cast<std::size_t>(slash - name);
-        if (text_is(name, n, "unix"))
-            want_tcp = false;
-        else if (text_is(name, n, "tcp"))
-            want_unix = false;
-        else if (text_is(name, n, "inet"))
-            want_unix = want6 = false;
-        else if (text_is(name, n, "inet6"))
-            want_unix = want4 = false;
-        else
-            return false;
-        rest = slash + 1;
-    }
-    const char *colon = std::strrchr(rest, ':');
-    if (!colon)
+    if (std::strncmp(name, "unix/", 5) == 0)
+        name += 5;
+    else if (std::strncmp(name, "unix:", 5) == 0)
+        name += 4;
+    if (name[0] != ':')
         return false;
-    const char *num = colon + 1;
+    const char *num = name + 1;
     const char *dot = std::strchr(num, '.');
     const char *num_end = dot ? dot : num + std::strlen(num);
     unsigned long number = 0, screen = 0;
-    if (!parse_number(num, num_end, 65535 - kBasePort, &number))
+    if (!parse_number(num, num_end, 65535, &number))
         return false;
     if (dot && !parse_number(dot + 1, dot + std::strlen(dot), 65535, &screen))
         return false;
-    const unsigned port = static_cast<unsigned>(kBasePort + number);
-
-    std::size_t host_len = static_cast<std::size_t>(colon - rest);
-    char host[64];
-    if (host_len >= sizeof host)
-        return false;
-    std::memcpy(host, rest, host_len);
-    host[host_len] = '\0';
-
-    if (host_len == 0 || std::strcmp(host, "unix") == 0) {
-        if (!want_unix)
-            return false;
-        add_unix(t, number, true);
-        add_unix(t, number, false);
-        // ":N" alone falls back to TCP on the local host when no socket
-        // takes the connection; "unix:N" and "unix/:N" do not.
-        if (host_len == 0 && want_tcp && want4 && want6) {
-            add_ipv4(t, in_addr{htonl(INADDR_LOOPBACK)}, port);
-            add_ipv6(t, in6addr_loopback, port);
-        }
-        return true;
-    }
-    if (!want_tcp)
-        return false;
-    in_addr a4;
-    in6_addr a6;
-    if (std::strcmp(host, "localhost") == 0) {
-        if (want4)
-            add_ipv4(t, in_addr{htonl(INADDR_LOOPBACK)}, port);
-        if (want6)
-            add_ipv6(t, in6addr_loopback, port);
-    } else if (inet_aton(host, &a4)) {
-        if (want4)
-            add_ipv4(t, a4, port);
-    } else if (inet_pton(AF_INET6, host, &a6) == 1) {
-        if (want6)
-            add_ipv6(t, a6, port);
-    }
-    // Any other host name would need a lookup, which can block without a
-    // bound of its own: such displays are left to Xlib unprobed.
-    return t->count > 0;
+    set_unix(t, 0, number, true);
+    set_unix(t, 1, number, false);
+    return true;
 }
 
 static long now_ms()
@@ -197,38 +111,26 @@ static int wait_until(int fd, short events, long deadline)
 
 // A connected descriptor; -1 when the endpoint cannot be reached (refused,
 // missing, any error); -2 when the connection is still not taken at the
-// deadline.
-static int connect_until(const Endpoint &e, long deadline)
+// deadline (the listen queue of a server that takes no connections is full).
+static int connect_until(const sockaddr_un &addr, socklen_t len, long deadline)
 {
-    const int family = e.addr.ss_family;
-    int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    const sockaddr *sa = reinterpret_cast<const sockaddr *>(&e.addr);
     for (;;) {
-        if (connect(fd, sa, e.len) == 0)
+        if (connect(fd, reinterpret_cast<const sockaddr *>(&addr), len) == 0)
             return fd;
-        if (family == AF_UNIX && errno == EAGAIN) {
-            // The listen queue is full: a server that takes no connections.
-            long left = deadline - now_ms();
-            if (left <= 0)
-                break;
-            poll(nullptr, 0, static_cast<int>(left < kBusyRetryMs ? left : kBusyRetryMs));
-            continue;
+        if (errno != EAGAIN && errno != EINTR)
+            break;
+        long left = deadline - now_ms();
+        if (left <= 0) {
+            close(fd);
+            return -2;
         }
-        if (family != AF_UNIX && (errno == EINPROGRESS || errno == EINTR)) {
-            if (!wait_until(fd, POLLOUT, deadline))
-                break;
-            int err = 0;
-            socklen_t len = sizeof err;
-            if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0)
-                return fd;
-        }
-        close(fd);
-        return -1;
+        poll(nullptr, 0, static_cast<int>(left < kBusyRetryMs ? left : kBusyRetryMs));
     }
     close(fd);
-    return -2;
+    return -1;
 }
 
 int rk_hX11Probe(const char *name, int wait_ms)
@@ -237,8 +139,8 @@ int rk_hX11Probe(const char *name, int wait_ms)
     if (!parse_display(name, &t))
         return RK_X11_UNKNOWN;
     const long deadline = now_ms() + (wait_ms > 0 ? wait_ms : 0);
-    for (int i = 0; i < t.count; ++i) {
-        int fd = connect_until(t.ep[i], deadline);
+    for (int i = 0; i < 2; ++i) {
+        int fd = connect_until(t.addr[i], t.len[i], deadline);
         if (fd == -1)
             continue;
         if (fd == -2)

@@ -1,9 +1,9 @@
 // Asking an X server for an answer before Xlib opens it. XOpenDisplay waits
 // without limit for the server's reply to the connection setup, so a server
-// that accepts connections but never answers (stopped, hung, a stale
-// forwarded display) would hang the program at start. The probe connects to
-// the endpoint Xlib would use, sends a connection setup and waits a bounded
-// time for the first bytes of any reply.
+// that accepts connections but never answers (stopped or hung) would hang
+// the program at start. The probe connects to the local socket Xlib would
+// use, sends a connection setup and waits a bounded time for the first bytes
+// of any reply.
 #pragma once
 
 // How long a server has to answer before its display counts as not
@@ -15,12 +15,11 @@ inline constexpr int RK_X11_ANSWERS = 0;   // a reply (success, failure or authe
 inline constexpr int RK_X11_SILENT = -1;   // connected (or still connecting), but no reply in time
 inline constexpr int RK_X11_UNKNOWN = 1;   // name not understood, nothing reachable, or closed unanswered
 
-// Probes the display `name` ("[proto/][host]:N[.S]"; null or empty gives
-// RK_X11_UNKNOWN) within `wait_ms` milliseconds. Local displays are tried
-// as Xlib tries them: the abstract socket, the socket file, then (for an
-// empty host without "unix") TCP on the loopback. Only numeric hosts and
-// "localhost" are probed over TCP: a name lookup could itself block.
-// Leaves no descriptor open.
+// Probes the display `name` within `wait_ms` milliseconds. Only local
+// displays (":N[.S]", "unix:N[.S]", "unix/:N[.S]") are probed, through the
+// abstract socket and then the socket file as Xlib tries them; any other
+// name, displays over TCP included, gives RK_X11_UNKNOWN. Leaves no
+// descriptor open.
 int rk_hX11Probe(const char *name, int wait_ms);
 
 // Before XOpenDisplay(nullptr): 0 when the display named by DISPLAY answers
