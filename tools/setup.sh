@@ -12,6 +12,7 @@ packages=(
   libncurses-dev               # the terminal capability database (libtinfo)
   libgl-dev libglx-dev         # GL and GLX headers (the GL library is loaded at run time)
   xvfb xdotool openbox         # X11 and end-to-end tests on a private server (openbox: a real window manager)
+  x11-xkb-utils                # setxkbmap: keyboard layout changes in the X11 tests
   libgl1-mesa-dri libglx-mesa0 # software GLX for the OpenGL tests
   libxtst6                     # a library the loader's tests open by name
   imagemagick                  # tools/make_image_testdata.py, tools/screenshot.sh

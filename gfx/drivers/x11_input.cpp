@@ -36,21 +36,30 @@ const uint32_t rk_keysym_to_scancode[][2] = {
     {0, 0},
 };
 
+// The keyboard description keys are translated with: the driver's own copy,
+// fetched at start and again after the server reports a mapping change.
+// Xlib's own lookups (XLookupString, XkbKeycodeToKeysym) refetch Xlib's
+// copy inside the call when a change is pending, and when that round trip
+// meets a broken connection, the lookup goes on with no description at all
+// and crashes. A fetch of ours is checked before its result is used.
+static XkbDescPtr keyboard;
+static int xkb_event_base = -1;  // -1: the server has no XKB
+static bool keyboard_stale;
+
 static KeySym keysym_of(unsigned keycode)
 {
-    return XkbKeycodeToKeysym(rk_x11.display, static_cast<KeyCode>(keycode), 0, 0);
+    if (!keyboard || keycode < keyboard->min_key_code || keycode > keyboard->max_key_code ||
+        XkbKeyNumSyms(keyboard, keycode) == 0)
+        return NoSymbol;
+    return XkbKeySymEntry(keyboard, keycode, 0, 0);
 }
 
-void rk_hX11BuildKeymap()
+static void build_scancode_table()
 {
-    int min_kc = 0, max_kc = 0;
-    XDisplayKeycodes(rk_x11.display, &min_kc, &max_kc);
-    if (min_kc < 0)
-        min_kc = 0;
-    if (max_kc > 255)
-        max_kc = 255;
     std::memset(rk_x11.keymap, 0, sizeof rk_x11.keymap);
-    for (int kc = min_kc; kc <= max_kc; ++kc) {
+    if (!keyboard)
+        return;
+    for (int kc = keyboard->min_key_code; kc <= keyboard->max_key_code; ++kc) {
         KeySym sym = keysym_of(static_cast<unsigned>(kc));
         if (sym == NoSymbol)
             continue;
@@ -60,6 +69,61 @@ void rk_hX11BuildKeymap()
                 break;
             }
     }
+}
+
+// Fetches the keyboard description; the one held so far stays when the fetch
+// fails. False when the connection broke meanwhile.
+static bool fetch_keyboard()
+{
+    XkbDescPtr fresh = XkbGetMap(rk_x11.display, XkbAllClientInfoMask, XkbUseCoreKbd);
+    if (rk_x11p.display_lost) {
+        if (fresh)
+            XkbFreeKeyboard(fresh, 0, True);
+        return false;
+    }
+    if (!fresh)
+        return true;
+    if (keyboard)
+        XkbFreeKeyboard(keyboard, 0, True);
+    keyboard = fresh;
+    keyboard_stale = false;
+    build_scancode_table();
+    return true;
+}
+
+void rk_hX11LoadKeyboard()
+{
+    rk_hX11FreeKeyboard();
+    Display *d = rk_x11.display;
+    int opcode, error_base, major = XkbMajorVersion, minor = XkbMinorVersion;
+    if (XkbQueryExtension(d, &opcode, &xkb_event_base, &error_base, &major, &minor)) {
+        constexpr unsigned long kChanges = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+        XkbSelectEvents(d, XkbUseCoreKbd, kChanges, kChanges);
+    } else {
+        xkb_event_base = -1;
+    }
+    build_scancode_table();  // empty until a description arrives
+    keyboard_stale = xkb_event_base >= 0;  // until a fetch succeeds
+    if (keyboard_stale)
+        fetch_keyboard();
+}
+
+void rk_hX11FreeKeyboard()
+{
+    if (keyboard)
+        XkbFreeKeyboard(keyboard, 0, True);
+    keyboard = nullptr;
+    keyboard_stale = false;
+    xkb_event_base = -1;
+}
+
+// True when keys can be translated: the description is brought up to date
+// first if the mapping changed. False once the connection has broken.
+static bool keyboard_current()
+{
+    if (keyboard_stale && !fetch_keyboard())
+        return false;
+    return !rk_x11p.display_lost;
 }
 
 // Named keys as the layer's extended codes. Both Delete keys type the DEL
@@ -89,7 +153,15 @@ int rk_hX11TranslateKey(XKeyEvent *event)
 {
     char buf[8];
     KeySym sym = NoSymbol;
-    int n = XLookupString(event, buf, sizeof buf, &sym, nullptr);
+    int n = 0;
+    if (keyboard) {
+        unsigned consumed = 0;
+        if (XkbTranslateKeyCode(keyboard, static_cast<KeyCode>(event->keycode), event->state, &consumed, &sym))
+            n = XkbTranslateKeySym(event->display, &sym, event->state & ~consumed, buf, sizeof buf, nullptr);
+    } else {
+        // Without a description (a server without XKB): Xlib's lookup.
+        n = XLookupString(event, buf, sizeof buf, &sym, nullptr);
+    }
     if (int code = extended_code(sym))
         return code;
     if (n == 1)
@@ -112,7 +184,7 @@ static uint8_t *key_state()
 
 static void on_key_press(XEvent *e)
 {
-    if (!rk_x11p.has_focus)
+    if (!rk_x11p.has_focus || !keyboard_current())
         return;
     uint8_t *ks = key_state();
     int s = rk_x11.keymap[e->xkey.keycode & 0xFF];
@@ -133,7 +205,7 @@ static void on_key_press(XEvent *e)
 // is the server's auto-repeat: the key stays down.
 static void on_key_release(XEvent *e)
 {
-    if (!rk_x11p.has_focus)
+    if (!rk_x11p.has_focus || !keyboard_current())
         return;
     Display *d = rk_x11.display;
     uint8_t *ks = key_state();
@@ -288,8 +360,21 @@ static constexpr HandlerTable handlers = [] {
     return t;
 }();
 
+// A changed key or modifier mapping, or a new keyboard: the description is
+// fetched again before the next key is translated.
+static bool is_keyboard_change(const XEvent *event)
+{
+    if (event->type == MappingNotify)
+        return event->xmapping.request != MappingPointer;
+    return xkb_event_base >= 0 && event->type == xkb_event_base;
+}
+
 void rk_hX11HandleEvent(XEvent *event)
 {
+    if (is_keyboard_change(event)) {
+        keyboard_stale = xkb_event_base >= 0;
+        return;
+    }
     if (event->type >= 0 && event->type < LASTEvent && handlers.by_type[event->type])
         handlers.by_type[event->type](event);
 }

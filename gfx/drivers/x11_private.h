@@ -65,7 +65,12 @@ struct X11Private {
 extern X11Private rk_x11p;
 
 // Input (x11_input.cpp).
-void rk_hX11BuildKeymap();
+// Fetches the keyboard description keys are translated with, builds the
+// keycode -> scancode table from it and asks for the server's notices of
+// keyboard changes.
+void rk_hX11LoadKeyboard();
+// Frees the description when the display closes.
+void rk_hX11FreeKeyboard();
 void rk_hX11HandleEvent(XEvent *event);
 int rk_hX11TranslateKey(XKeyEvent *event);
 // Grabs the pointer into `window`, retrying every `interval_us` for about

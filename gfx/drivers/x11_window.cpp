@@ -852,7 +852,7 @@ int rk_hX11Init(const char *title, int w, int h, int depth, int refresh_rate, in
         return -1;
 
     rk_hX11SetupXRandR(refresh_rate);
-    rk_hX11BuildKeymap();
+    rk_hX11LoadKeyboard();
 
     if (flags & RK_MODE_FULLSCREEN) {
         rk_x11p.mouse_on = 1;
@@ -893,6 +893,7 @@ void rk_hX11Exit()
             if (win)
                 XDestroyWindow(d, win);
     }
+    rk_hX11FreeKeyboard();
     if (rk_x11.config)
         XRRFreeScreenConfigInfo(rk_x11.config);
     rk_x11.config = nullptr;

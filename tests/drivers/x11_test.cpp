@@ -31,6 +31,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
+#include <X11/keysym.h>
 
 // Fault injection into the real Xlib: the runtime's n-th call of XCreateGC
 // returns null from the moment a test sets this to n; 0 leaves every call
@@ -1165,6 +1166,48 @@ TEST_F(X11Test, StuckStartOfTheWindowThreadFailsTheOpen)
 
 // ---- a lost display ----------------------------------------------------------
 
+// How a program in a child process ended after the server was killed.
+struct ProgramEnd {
+    bool ended = false;
+    int status = 0;
+    Clock::duration took{};
+    std::string err;  // what it wrote to standard error
+};
+
+// Kills the server under the program `pid` and waits (at most five seconds)
+// for the program to end; its standard error is read from `err_fd`, which is
+// closed.
+static ProgramEnd kill_server_under(Xvfb &server, pid_t pid, int err_fd)
+{
+    ProgramEnd end;
+    auto t0 = Clock::now();
+    server.stop(SIGKILL);
+    while (!(end.ended = waitpid(pid, &end.status, WNOHANG) == pid) && Clock::now() - t0 < std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    end.took = Clock::now() - t0;
+    if (!end.ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &end.status, 0);
+    }
+    char buf[256];
+    for (ssize_t n; (n = read(err_fd, buf, sizeof buf)) > 0;)
+        end.err.append(buf, static_cast<std::size_t>(n));
+    close(err_fd);
+    return end;
+}
+
+// The program ended as an X client does when its server goes away: status 1
+// within two seconds, after one line on standard error.
+static void expect_lost_display_exit(const ProgramEnd &end)
+{
+    EXPECT_TRUE(end.ended);
+    EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 1)
+        << "status " << end.status << (WIFSIGNALED(end.status) ? ", killed by a signal" : "");
+    EXPECT_LT(end.took, std::chrono::seconds(2));
+    EXPECT_EQ(std::count(end.err.begin(), end.err.end(), '\n'), 1) << end.err;
+    EXPECT_NE(end.err.find("lost the connection to the X display"), std::string::npos) << end.err;
+}
+
 // The server killed under a program that waits in the layer: the program
 // ends with one line on standard error and status 1 within two seconds, and
 // leaves no shared-memory segment behind.
@@ -1208,32 +1251,88 @@ TEST_F(X11Test, LostDisplayEndsTheProgram)
         XCloseDisplay(peer);  // this process would end with its connection
         peer = nullptr;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        auto t0 = Clock::now();
-        server.stop(SIGKILL);
-        int status = 0;
-        bool ended = false;
-        while (!(ended = waitpid(pid, &status, WNOHANG) == pid) && Clock::now() - t0 < std::chrono::seconds(5))
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        auto took = Clock::now() - t0;
-        if (!ended) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
-        std::string text;
-        char buf[256];
-        for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;)
-            text.append(buf, static_cast<std::size_t>(n));
-        close(err[0]);
+        ProgramEnd end = kill_server_under(server, pid, err[0]);
 
         ASSERT_TRUE(opened);
-        EXPECT_TRUE(ended);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-        EXPECT_LT(took, std::chrono::seconds(2));
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
-        EXPECT_NE(text.find("lost the connection to the X display"), std::string::npos) << text;
+        expect_lost_display_exit(end);
         EXPECT_GE(shmid, 0);
         EXPECT_FALSE(shm_segment_exists(shmid));
     }
 }
 
+// A key that follows a keyboard change (typing through XTEST reports one
+// too) is translated by the changed keyboard, which is fetched from the
+// server first. The server killed during that fetch ends the program like
+// any lost display, without a crash inside Xlib. The program is held while
+// the layout changes and the key is sent, and the server is stopped before
+// the program goes on, so the fetch is under way at the kill. Before that, a
+// key after a change of layout types by the new layout.
+TEST_F(X11Test, LostDisplayWhileAKeyAwaitsTheChangedKeyboard)
+{
+    boot("320x200x24");
+    int ready[2], keys[2], err[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(keys), 0);
+    ASSERT_EQ(pipe(err), 0);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(err[1], 2);
+        close(err[0]);
+        close(ready[0]);
+        close(keys[0]);
+        if (open(320, 200, 32) != 0)
+            _exit(3);
+        auto win = static_cast<uint32_t>(rk_x11.window);
+        if (write(ready[1], &win, sizeof win) != sizeof win)
+            _exit(4);
+        for (;;) {
+            int k = rk_GfxGetkey();
+            if (write(keys[1], &k, sizeof k) != sizeof k)
+                _exit(5);
+        }
+    }
+    close(ready[1]);
+    close(keys[1]);
+    close(err[1]);
+    uint32_t win = 0;
+    ASSERT_EQ(read(ready[0], &win, sizeof win), static_cast<ssize_t>(sizeof win));
+    close(ready[0]);
+
+    const KeyCode y = XKeysymToKeycode(peer, XK_y);  // z in the German layout
+    auto press = [&] {
+        XEvent e{};
+        e.xkey.type = KeyPress;
+        e.xkey.display = peer;
+        e.xkey.window = win;
+        e.xkey.root = DefaultRootWindow(peer);
+        e.xkey.keycode = y;
+        e.xkey.same_screen = True;
+        XSendEvent(peer, win, False, 0, &e);
+        XSync(peer, False);
+    };
+    ASSERT_EQ(std::system("setxkbmap -layout de"), 0);
+    press();
+    pollfd typed{keys[0], POLLIN, 0};
+    int k = 0;
+    ASSERT_EQ(poll(&typed, 1, 2000), 1);
+    ASSERT_EQ(read(keys[0], &k, sizeof k), static_cast<ssize_t>(sizeof k));
+    EXPECT_EQ(k, 'z');
+
+    kill(pid, SIGSTOP);
+    int changed = std::system("setxkbmap -layout us");
+    press();
+    XCloseDisplay(peer);  // this process would end with its connection
+    peer = nullptr;
+    kill(server.pid(), SIGSTOP);
+    kill(pid, SIGCONT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ProgramEnd end = kill_server_under(server, pid, err[0]);
+    close(keys[0]);
+    EXPECT_EQ(changed, 0);
+    expect_lost_display_exit(end);
+}
+
 }  // namespace
+
