@@ -36,6 +36,7 @@ protected:
     {
         std::memset(&__rk_gl_params, 0, sizeof __rk_gl_params);
         setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+        pin_gl_libraries();
     }
     void TearDown() override
     {
@@ -57,10 +58,7 @@ protected:
     // Opens a 32-bit screen with a context.
     static int open_gl(int w, int h, int flags = 0)
     {
-        int r = rk_GfxScreenRes(w, h, 32, 0, RK_MODE_OPENGL | flags, 0);
-        if (r == 0)
-            pin_loaded_libraries();
-        return r;
+        return rk_GfxScreenRes(w, h, 32, 0, RK_MODE_OPENGL | flags, 0);
     }
 
     template <typename Fn>

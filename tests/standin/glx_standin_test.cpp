@@ -116,6 +116,7 @@ protected:
 
     void SetUp() override
     {
+        pin_gl_libraries();
         ASSERT_NE(real("glXChooseVisual"), nullptr);
         ASSERT_TRUE(server.start("320x240x24"));
         peer = XOpenDisplay(nullptr);
@@ -154,7 +155,6 @@ TEST_F(GLXStandIn, MultisamplingFallsBackTwoSamplesAtATime)
         standin.max_samples = c.max_samples;
         std::memset(&__rk_gl_params, 0, sizeof __rk_gl_params);
         ASSERT_EQ(rk_GfxScreenRes(64, 48, 32, 0, RK_MODE_OPENGL | RK_MODE_MULTISAMPLE, 0), 0);
-        pin_loaded_libraries();
         EXPECT_EQ(__rk_gfx->driver, &rk_gfxDriverOpenGL);
         EXPECT_EQ(samples_asked(), c.asked);
         // Without samples there are no sample buffers either.
