@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installation: the runtime as a static library with its headers, a CMake
 # package and a pkg-config file; the paint program with its icons, desktop
 # entry and application icon; and a Debian package of both (cpack -G DEB).
@@ -154,6 +155,7 @@ install(FILES ${CMAKE_BINARY_DIR}/rkgfx.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/p
 set(CPACK_PACKAGE_NAME malwerk)
 set(CPACK_PACKAGE_VENDOR "Malwerk")
 set(CPACK_PACKAGE_CONTACT "Malwerk developers <malwerk@localhost>")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small paint program and its software graphics runtime")
 set(CPACK_PACKAGE_DESCRIPTION "Malwerk paints on a white canvas with pen, brush, bucket and lines in 18 colours\n\
 and saves and loads the picture as a Windows bitmap. The package also holds\n\

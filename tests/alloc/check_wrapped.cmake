@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 cmake_minimum_required(VERSION 3.20)
 # Fails when the library named by LIBRARY refers to a C or C++ library
 # function that allocates memory and is not in WRAPPED (the functions the
