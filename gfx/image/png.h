@@ -26,7 +26,8 @@ struct PngPicture {
 
 // Decodes the PNG file `f` (positioned anywhere; `file_size` bytes long).
 // Returns 0, or 3 for a damaged or truncated file, a picture larger than
-// 65535 pixels a side or 1 GiB decoded, or no memory; then nothing is held.
+// 65535 pixels a side or 1 GiB decoded or than `file_size` bytes can hold
+// compressed, or no memory; then nothing is held.
 int rk_hPngDecode(std::FILE *f, long long file_size, PngPicture *pic);
 void rk_hPngFree(PngPicture *pic);
 // Writes the first `count` pixels of row `y` into `dst` as pixels of `bpp`
