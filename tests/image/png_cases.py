@@ -30,17 +30,9 @@ def chunk(kind, data):
 def pack_row(samples, depth):
     if depth == 16:
         return b"".join(struct.pack(">H", s) for s in samples)
-    if depth == 8:
-        return bytes(samples)
-    out, acc, bits = bytearray(), 0, 0
-    for s in samples:
-        acc, bits = (acc << depth) | s, bits + depth
-        if bits == 8:
-            out.append(acc)
-            acc, bits = 0, 0
-    if bits:
-        out.append(acc << (8 - bits))
-    return bytes(out)
+    bits = "".join(format(s, "0%db" % depth) for s in samples)
+    bits += "0" * (-len(bits) % 8)
+    return int(bits, 2).to_bytes(len(bits) // 8, "big")
 
 
 def encode(w, h, kind, depth, pixels, interlace, extra=b""):
