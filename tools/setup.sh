@@ -8,8 +8,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev     # the fuzz targets
   libgtest-dev python3         # tests (python3: the built-in data's encoder)
+  python3-pil                  # tests: PNG files written and decoded by Pillow
   libx11-dev libxext-dev libxrandr-dev libxpm-dev
   libncurses-dev               # the terminal capability database (libtinfo)
+  libpng-dev                   # PNG files
   libgl-dev libglx-dev         # GL and GLX headers (the GL library is loaded at run time)
   xvfb xdotool openbox         # X11 and end-to-end tests on a private server (openbox: a real window manager)
   x11-xkb-utils                # setxkbmap: keyboard layout changes in the X11 tests

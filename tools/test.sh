@@ -72,7 +72,7 @@ TSAN_OPTIONS=halt_on_error=1 \
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMALWERK_FUZZ=ON \
   -DMALWERK_TESTS=OFF >/dev/null
 cmake --build build-fuzz
-for target in bload lineedit draw; do
+for target in bload png lineedit draw; do
   corpus=()
   [ -d "fuzz/corpus/$target" ] && corpus=("fuzz/corpus/$target")
   scratch=$(mktemp -d)

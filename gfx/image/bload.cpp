@@ -11,6 +11,7 @@
 #include "gfx/core/target.h"
 #include "gfx/image/convert.h"
 #include "gfx/image/imagefile.h"
+#include "gfx/image/png.h"
 #include "rt/rt.h"
 #include "rt/str.h"
 
@@ -671,6 +672,45 @@ static int load_bitmap(DrawContext *ctx, std::FILE *f, long long file_size, void
     return result;
 }
 
+// A PNG is decoded whole first, so that a damaged one changes nothing; it
+// then goes into the destination as a bitmap of its depth would (indexed
+// up to 8 bits, else 32).
+static int load_png(DrawContext *ctx, std::FILE *f, long long file_size, void *dest, uint32_t *user_palette,
+                    bool current_header)
+{
+    PngPicture pic;
+    int result = rk_hPngDecode(f, file_size, &pic);
+    if (result != RK_OK)
+        return result;
+    BmpLoad b{};
+    b.width = pic.width;
+    b.height = pic.height;
+    b.depth = pic.index_bits ? static_cast<uint32_t>(pic.index_bits) : 32;
+    std::memcpy(b.table, pic.table, sizeof b.table);
+    result = plan_destination(&b, ctx, dest, current_header);
+    if (result == RK_OK)
+        result = choose_converter(&b);
+    if (result == RK_OK) {
+        write_dest_header(&b);
+        if (dest && !rk_hPrepareTarget(ctx, dest))
+            result = RK_ERR_CONTENTS;
+    }
+    if (result == RK_OK) {
+        rk_hSetPixelTransfer(ctx, 0xFF000000u);
+        rk_GfxLock();
+        install_palette(&b, user_palette);
+        const int out = b.bpp == 1 ? 1 : b.bpp == 2 ? 2 : 4;
+        for (long long y = 0; y < b.copy_h && b.copy_w > 0; ++y)
+            rk_hPngRow(&pic, static_cast<uint32_t>(y), b.rows + static_cast<std::size_t>(y) * b.pitch,
+                       static_cast<int>(b.copy_w), out);
+        if (rk_hTargetIsVisible(ctx))
+            rk_hMarkDirty(0, __rk_gfx->h - 1);
+        rk_GfxUnlock(1, 0);
+    }
+    rk_hPngFree(&pic);
+    return result;
+}
+
 // ---- the raw memory-image format ---------------------------------------------
 
 // Bytes an image buffer occupies according to its header (the 32-byte form
@@ -797,6 +837,9 @@ int gfx_bload(RkString *filename, void *dest, uint32_t *user_palette, bool curre
         break;
     case 'B':
         result = load_bitmap(ctx, f, file.size, dest, user_palette, current_header);
+        break;
+    case kPngSignature[0]:
+        result = load_png(ctx, f, file.size, dest, user_palette, current_header);
         break;
     default:
         result = RK_ERR_CONTENTS;

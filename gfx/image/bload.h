@@ -1,7 +1,7 @@
 // Loading picture files: Windows bitmaps (every header version, depths 1 to
 // 32, bit-field masks, colour tables, top-down rows, run-length compressed
-// 4- and 8-bit data) and the raw memory-image format (0xFE, or 0xFD for the
-// older short header).
+// 4- and 8-bit data), PNG files (gfx/image/png.h) and the raw memory-image
+// format (0xFE, or 0xFD for the older short header).
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +17,10 @@ struct RkString;
 // true-colour bitmap into a paletted destination), 2 (cannot open, or not
 // a regular file: FIFOs and devices are refused at once) or 3 (bad or
 // truncated contents, a size that cannot be handled, or no memory to load).
+// A PNG loads like a bitmap of its depth (palette and grey pictures of up to
+// 8 bits indexed, with their colours as the table, others true colour),
+// composited over white; into 2- and 4-byte pixels it always takes its own
+// colours. A PNG that fails changes nothing.
 int rk_GfxBload(RkString *filename, void *dest, uint32_t *user_palette);
 // The same; `current_header` chooses the header form written into plain
 // memory: the 32-byte form, or the compact 4-byte one.

@@ -11,6 +11,7 @@
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
 #include "gfx/image/imagefile.h"
+#include "gfx/image/png.h"
 #include "rt/rt.h"
 #include "rt/str.h"
 
@@ -34,15 +35,19 @@ static void put32(uint8_t *p, uint32_t v)
     put16(p + 2, v >> 16);
 }
 
-// The last "." of the whole name, followed by "bmp" in any case.
-static bool names_bitmap(const RkString *name)
+enum SaveFormat { SAVE_RAW, SAVE_BMP, SAVE_PNG };
+
+// The last "." of the whole name, followed by "bmp" or "png" in any case.
+static SaveFormat name_format(const RkString *name)
 {
     if (!name || !name->data || name->len <= 0)
-        return false;
+        return SAVE_RAW;
     const char *dot = static_cast<const char *>(memrchr(name->data, '.', static_cast<std::size_t>(name->len)));
     if (!dot || name->data + name->len - (dot + 1) != 3)
-        return false;
-    return (dot[1] | 0x20) == 'b' && (dot[2] | 0x20) == 'm' && (dot[3] | 0x20) == 'p';
+        return SAVE_RAW;
+    const char ext[3] = {static_cast<char>(dot[1] | 0x20), static_cast<char>(dot[2] | 0x20),
+                         static_cast<char>(dot[3] | 0x20)};
+    return std::memcmp(ext, "bmp", 3) == 0 ? SAVE_BMP : std::memcmp(ext, "png", 3) == 0 ? SAVE_PNG : SAVE_RAW;
 }
 
 static int describe_source(const void *source, SaveSource *src)
@@ -199,20 +204,25 @@ int rk_GfxBsave(RkString *filename, const void *source, uint32_t size, const uin
 {
     DrawContext *ctx = rk_hGetContext();
     rk_ErrorSetNum(RK_OK);
-    const bool bitmap = names_bitmap(filename);
+    const SaveFormat format = name_format(filename);
+    const bool bitmap = format == SAVE_BMP;
 
     // Refuse what cannot succeed before the file is created or truncated.
     SaveSource src{};
+    PngSource png{};
     uint64_t row_bytes = 0;
     int result = RK_OK;
     if (!source && !__rk_gfx)
         result = RK_ERR_STATE;
-    else if (!bitmap && size == 0)
+    else if (format == SAVE_RAW && size == 0)
         result = source ? RK_ERR_FILE : RK_ERR_CONTENTS;
-    else if (bitmap && (result = describe_source(source, &src)) == RK_OK) {
+    else if (format != SAVE_RAW && (result = describe_source(source, &src)) == RK_OK) {
+        // Caller palettes hold 6-bit channels, the device palette 8-bit ones.
+        png = {src.width, src.height, src.rows, src.stride, src.bpp,
+               user_palette ? user_palette : __rk_gfx ? __rk_gfx->device_palette : nullptr, user_palette ? 2 : 0};
         if (src.bpp == 1 && !user_palette && !__rk_gfx)
             result = RK_ERR_STATE;
-        else if ((row_bytes = bitmap_row_bytes(src)) == 0)
+        else if (bitmap ? (row_bytes = bitmap_row_bytes(src)) == 0 : !rk_hPngCanWrite(png))
             result = RK_ERR_CONTENTS;
     }
     if (result != RK_OK) {
@@ -227,7 +237,9 @@ int rk_GfxBsave(RkString *filename, const void *source, uint32_t size, const uin
     }
     rk_hPrepareTarget(ctx, nullptr);
     rk_hSetPixelTransfer(ctx, 0xFF000000u);
-    result = bitmap ? save_bitmap(f, src, row_bytes, user_palette) : save_raw(f, source, size, user_palette);
+    result = bitmap ? save_bitmap(f, src, row_bytes, user_palette)
+             : format == SAVE_PNG ? rk_hPngWrite(f, png)
+                                  : save_raw(f, source, size, user_palette);
     // Data still buffered is written by the close: its failure is a failed write.
     if (std::fclose(f) != 0 && result == RK_OK)
         result = RK_ERR_CONTENTS;

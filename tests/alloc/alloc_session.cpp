@@ -63,9 +63,9 @@ bool reference;  // this run is the one without failures
 // ---- the state the script builds -------------------------------------------
 
 enum Image { IMG32, IMG16, COMPACT8, COMPACT16, TALL, LOADED, COPY8, COPY16, NUM_IMAGES };
-enum File { BILD_BMP, IMG32_BMP, IMG16_BMP, C8_RAW, C16_RAW, SCREEN_RAW, SCREEN8_BMP, NUM_FILES };
-constexpr const char *file_names[NUM_FILES] = {"bild.bmp", "i32.bmp", "i16.bmp", "c8.raw",
-                                               "c16.raw",  "screen.raw", "s8.bmp"};
+enum File { BILD_BMP, IMG32_BMP, IMG16_BMP, C8_RAW, C16_RAW, SCREEN_RAW, SCREEN8_BMP, IMG16_PNG, SCREEN8_PNG, NUM_FILES };
+constexpr const char *file_names[NUM_FILES] = {"bild.bmp", "i32.bmp",    "i16.bmp", "c8.raw", "c16.raw",
+                                               "screen.raw", "s8.bmp", "i16.png", "s8.png"};
 
 struct World {
     void *image[NUM_IMAGES];
@@ -407,7 +407,9 @@ const Step steps[] = {
     {"image for loading", true, []() -> int { return made(LOADED, rk_GfxImageCreate(160, 100, 0, 0, 0)); }},
     {"compact 8-bit copy", true, []() -> int { return made(COPY8, gfx_imagecreate(12, 10, 0, 8, 0, false)); }},
     {"compact 16-bit copy", true, []() -> int { return made(COPY16, gfx_imagecreate(12, 10, 0, 16, 0, false)); }},
+    {"save a 16-bit image as PNG", false, []() -> int { return save(IMG16_PNG, world.image[IMG16], 0); }},
     {"load a bitmap into an image", false, []() -> int { return load(BILD_BMP, world.image[LOADED]); }},
+    {"load a PNG into an image", true, []() -> int { return load(IMG16_PNG, world.image[LOADED]); }},
     {"load a bitmap onto the screen", false, []() -> int { return load(IMG32_BMP, nullptr); }},
     {"load a 16-bit picture onto the screen", false, []() -> int { return load(IMG16_BMP, nullptr); }},
     {"load a compact 8-bit image raw", false, []() -> int { return load_copy(C8_RAW, COPY8, COMPACT8); }},
@@ -432,6 +434,9 @@ const Step steps[] = {
     {"save the 8-bit screen as a bitmap", false, []() -> int { return save(SCREEN8_BMP, nullptr, 0); }},
     {"clear", true, []() -> int { rk_GfxClear(0); return RK_OK; }},
     {"load the 8-bit bitmap", false, []() -> int { return load(SCREEN8_BMP, nullptr); }},
+    {"save the 8-bit screen as PNG", false, []() -> int { return save(SCREEN8_PNG, nullptr, 0); }},
+    {"clear again", true, []() -> int { rk_GfxClear(0); return RK_OK; }},
+    {"load the 8-bit PNG", true, []() -> int { return load(SCREEN8_PNG, nullptr); }},
     {"destroy the images", true, destroy_images},
     {"close again", true, []() -> int { rk_GfxScreen(0, 0, 0, 0, 0); return __rk_gfx ? RK_ERR_STATE : RK_OK; }},
 };

@@ -218,12 +218,13 @@ TEST_F(Bsave, FailuresAreReportedAndLeaveFilesAlone)
     rlimit small = saved;
     small.rlim_cur = 50;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int full_bitmap = save(path("full.bmp"), nullptr);
+    const int full_bitmap = save(path("full.bmp"), nullptr), full_png = save(path("full.png"), nullptr);
     void *img = rk_GfxImageCreate(4, 4, 0, 0, 0);
     const int full_raw = save(path("full.raw"), img, 100);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, xfsz);
     EXPECT_EQ(full_bitmap, 3);
+    EXPECT_EQ(full_png, 3);
     EXPECT_EQ(full_raw, 3);
     rk_GfxImageDestroy(img);
     EXPECT_EQ(__rk_gfx->lock_count, 0);

@@ -89,9 +89,12 @@ inline Bytes read_file(const std::string &p)
     return Bytes(std::istreambuf_iterator<char>(f), {});
 }
 
-// The source tree, found from this file's own path.
+// The source tree: as CTest names it, else from this file's own path (which
+// a compiler cache may have made relative to the build directory).
 inline std::filesystem::path source_dir()
 {
+    if (const char *dir = std::getenv("MALWERK_SOURCE_DIR"))
+        return dir;
     return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
 }
 
