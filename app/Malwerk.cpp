@@ -8,9 +8,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +24,6 @@
 #include "gfx/image/bload.h"
 #include "gfx/image/bsave.h"
 #include "rt/console.h"
-#include "rt/input.h"
 #include "rt/rt.h"
 #include "rt/str.h"
 
@@ -49,8 +48,8 @@ static bool IM_FENSTER(int x, int y)
 
 // ---- tools -------------------------------------------------------------------
 
-// The passes of one stroke: the press, every pass while the button is held
-// (the press included), and the release.
+// The passes of one stroke: the press, each later pass while the button is
+// held, and the release.
 enum class Phase { DRUCK, ZUG, ENDE };
 
 // A tool: its name in the status line, its step in every pass of a stroke
@@ -171,7 +170,7 @@ static constexpr Bildformat FORMATE[] = {{".bmp", "BM"}};
 static bool ENDET_AUF(const std::string &name, const char *endung)
 {
     std::size_t n = std::strlen(endung);
-    return name.size() > n && strcasecmp(name.c_str() + name.size() - n, endung) == 0;
+    return name.size() >= n && strcasecmp(name.c_str() + name.size() - n, endung) == 0;
 }
 
 // "nur .bmp möglich", from the table.
@@ -233,22 +232,17 @@ static const char *GRUND(int code, const std::string &name, bool schreiben)
 
 static void SPEICHERN()
 {
+    bool bekannt = false;
+    for (const Bildformat &f : FORMATE)
+        bekannt = bekannt || ENDET_AUF(FILE, f.endung);
     const char *fehler = NAMENSFEHLER(FILE);
-    std::string grund = fehler ? fehler : "";
-    if (!fehler) {
-        bool bekannt = false;
-        for (const Bildformat &f : FORMATE)
-            bekannt = bekannt || ENDET_AUF(FILE, f.endung);
-        if (!bekannt)
-            grund = NUR_ENDUNGEN();
-    }
-    if (grund.empty()) {
-        int code = rk_GfxBsave(rk_StrAllocTempDesc(FILE.c_str()), BILD, 0, nullptr);
-        if (code == 0)
-            return MELDEN("Gespeichert", FILE);
-        grund = GRUND(code, FILE, true);
-    }
-    MELDEN("Nicht gespeichert", grund);
+    if (fehler || !bekannt)
+        return MELDEN("Nicht gespeichert", fehler ? fehler : NUR_ENDUNGEN());
+    RkString *name = rk_StrAllocTempDesc(FILE.c_str());
+    int code = name ? rk_GfxBsave(name, BILD, 0, nullptr) : 4;
+    if (code != 0)
+        return MELDEN("Nicht gespeichert", GRUND(code, FILE, true));
+    MELDEN("Gespeichert", FILE);
 }
 
 // Why the file is no picture the program reads; null when it starts like
@@ -288,6 +282,13 @@ static void KOPIEREN(const uint8_t *src, uint8_t *dst, int width, int height, in
                     4u * static_cast<unsigned>(width));
 }
 
+// rk_GfxBload of the file named FILE into `ziel`.
+static int LADE_IN(void *ziel)
+{
+    RkString *name = rk_StrAllocTempDesc(FILE.c_str());
+    return name ? rk_GfxBload(name, ziel, nullptr) : 4;
+}
+
 // Load replaces the whole canvas. The picture is read twice, onto a white
 // and onto a black image one pixel wider and higher than the canvas: where
 // the two differ the picture did not reach, so the extra column and row
@@ -304,9 +305,9 @@ static void LADEN()
     int code = 4;
     if (weiss && schwarz) {
         ImageHeader vorher = *static_cast<const ImageHeader *>(weiss);
-        code = rk_GfxBload(rk_StrAllocTempDesc(FILE.c_str()), weiss, nullptr);
+        code = LADE_IN(weiss);
         if (code == 0)
-            code = rk_GfxBload(rk_StrAllocTempDesc(FILE.c_str()), schwarz, nullptr);
+            code = LADE_IN(schwarz);
         // A file swapped for one of another kind since the check above.
         if (code == 0 && std::memcmp(&vorher, weiss, sizeof vorher) != 0)
             code = 3;
@@ -403,7 +404,7 @@ static void BEARBEITEN(int taste)
 // before the field opened are dropped.
 static void DATEINAME_LESEN()
 {
-    while (rk_KeyHit() && TASTE() != 0) {
+    while (TASTE() != 0) {
     }
     EINGABE = {true, {}, 0, 0};
     for (;;) {

@@ -146,9 +146,11 @@ public:
         move(600, 560);
     }
 
-    // The program's window, also inside a window manager's frame.
+    // The program's window, also inside a window manager's frame (whose
+    // windows may vanish while they are looked at: errors are ignored).
     Window find_window(Window parent = 0, int depth = 2)
     {
+        XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
         Window root, up, *kids = nullptr, found = 0;
         unsigned n = 0;
         XQueryTree(dpy, parent ? parent : DefaultRootWindow(dpy), &root, &up, &kids, &n);
