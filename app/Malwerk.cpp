@@ -66,7 +66,11 @@ static void STIFT(Phase phase)
     if (phase == Phase::ENDE)
         return;
     float MAUS_X = static_cast<float>(MX - LINKS), MAUS_Y = static_cast<float>(MY - OBEN);
-    if (phase == Phase::DRUCK) {
+    // The press may have come before the pointer moved on within the same
+    // pass: the stroke then starts at the previous position, but only when
+    // that lies on the canvas too.
+    if (phase == Phase::DRUCK && !(ALTEPOS_GUELTIG && TREFFER(static_cast<int>(ALTEPOS_X) + LINKS,
+                                                              static_cast<int>(ALTEPOS_Y) + OBEN) == LEINWAND)) {
         ALTEPOS_X = MAUS_X;
         ALTEPOS_Y = MAUS_Y;
         ALTEPOS_GUELTIG = true;

@@ -897,7 +897,7 @@ const Case CASES[] = {
 };
 
 // Each case on its own server: bare, or with openbox managing the window.
-class UserFaults : public PaintSession, public ::testing::WithParamInterface<std::tuple<int, bool>> {
+class PaintProgramFaults : public PaintSession, public ::testing::WithParamInterface<std::tuple<int, bool>> {
 protected:
     pid_t wm = -1;
     void TearDown() override
@@ -908,7 +908,7 @@ protected:
     }
 };
 
-TEST_P(UserFaults, ScriptedSession)
+TEST_P(PaintProgramFaults, ScriptedSession)
 {
     if (std::get<1>(GetParam())) {
         wm = fork();
@@ -935,7 +935,7 @@ TEST_P(UserFaults, ScriptedSession)
     start();
     CASES[std::get<0>(GetParam())].run(*this);
 }
-INSTANTIATE_TEST_SUITE_P(Cases, UserFaults,
+INSTANTIATE_TEST_SUITE_P(Cases, PaintProgramFaults,
                          ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(CASES))),
                                             ::testing::Values(false, true)),
                          [](const ::testing::TestParamInfo<std::tuple<int, bool>> &p) {
