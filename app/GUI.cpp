@@ -115,7 +115,6 @@ static constexpr Knopf KNOEPFE[] = {
     {28, 5, 342, "  ", "gfx/6.bmp", BAR},
 };
 
-
 int TREFFER(int x, int y)
 {
     for (const Knopf &k : KNOEPFE)
