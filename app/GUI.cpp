@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
 #include "app/Malwerk.h"
@@ -85,41 +86,19 @@ static std::string ICONDATEI(const char *IMG)
     return IMG;
 }
 
-void BUTTON(int ANFANGX, int ANFANGY, const char *TEXT, int NUM, uint32_t FARBEB, const char *IMG)
-{
-    int TEXTZ = 10 * static_cast<int>(std::strlen(TEXT));
-    void *BUTTONGFX = rk_GfxImageCreate(TEXTZ + 1, 20, 0, 0, RK_FLAG_NO_COLOR);
-    void *BUTTONGFX2 = rk_GfxImageCreate(TEXTZ + 1, 20, 0, 0, RK_FLAG_NO_COLOR);
-    void *IMG2 = rk_GfxImageCreate(20, 22, 0, 0, RK_FLAG_NO_COLOR);
-    if (IMG2 && *IMG)
-        rk_GfxBload(rk_StrAllocTempDesc(ICONDATEI(IMG).c_str()), IMG2, nullptr);
-    if (BUTTONGFX && BUTTONGFX2) {
-        ZEICHNE(BUTTONGFX, TEXTZ, FARBEB, TEXT, IMG2);
-        ZEICHNE(BUTTONGFX2, TEXTZ, PRESSED, TEXT, IMG2);
-        TRANSPUT(nullptr, static_cast<float>(ANFANGX), static_cast<float>(ANFANGY), BUTTONGFX);
-        bool inside = MX > ANFANGX && MX < ANFANGX + TEXTZ && MY > ANFANGY && MY < ANFANGY + 20;
-        if (inside && BUTTONS == 0) {
-            TRANSPUT(nullptr, static_cast<float>(ANFANGX), static_cast<float>(ANFANGY), BUTTONGFX2);
-        } else if (inside && BUTTONS == 1) {
-            TRANSPUT(nullptr, static_cast<float>(ANFANGX), static_cast<float>(ANFANGY), BUTTONGFX2);
-            NUM2 = NUM;
-        }
-    }
-    rk_GfxImageDestroy(IMG2);
-    rk_GfxImageDestroy(BUTTONGFX);
-    rk_GfxImageDestroy(BUTTONGFX2);
-}
-
-int BUTTONPRESSED(int N)
-{
-    return N == NUM2 ? N : 0;
-}
-
 struct Knopf {
     int NUM, ANFANGX, ANFANGY;
     const char *TEXT, *IMG;
     uint32_t FARBEB;
 };
+
+// A button is 10 pixels wide per caption character; its leftmost and
+// rightmost columns and its top row do not count as inside.
+static bool IM_KNOPF(const Knopf &k, int x, int y)
+{
+    int TEXTZ = 10 * static_cast<int>(std::strlen(k.TEXT));
+    return x > k.ANFANGX && x < k.ANFANGX + TEXTZ && y > k.ANFANGY && y < k.ANFANGY + 20;
+}
 
 // The buttons in drawing order: 18 colours, the tools, Save, Load, Exit and
 // the text tool (which shows the rectangle's icon).
@@ -136,6 +115,112 @@ static constexpr Knopf KNOEPFE[] = {
     {28, 5, 342, "  ", "gfx/6.bmp", BAR},
 };
 
+int TREFFER(int x, int y)
+{
+    for (const Knopf &k : KNOEPFE)
+        if (IM_KNOPF(k, x, y))
+            return k.NUM;
+    if (x > 145 && x < 350 && y >= 0 && y < 22)
+        return FELD;
+    if (x >= LINKS && x < LINKS + BREITE && y >= OBEN && y < OBEN + HOEHE)
+        return LEINWAND;
+    return NICHTS;
+}
+
+// One button in its normal look, or in the hover look while the pointer is
+// over it with no button held, or in the pressed look while the left button
+// that was pressed on it is held over it.
+static void BUTTON(const Knopf &k)
+{
+    int TEXTZ = 10 * static_cast<int>(std::strlen(k.TEXT));
+    void *BUTTONGFX = rk_GfxImageCreate(TEXTZ + 1, 20, 0, 0, RK_FLAG_NO_COLOR);
+    void *BUTTONGFX2 = rk_GfxImageCreate(TEXTZ + 1, 20, 0, 0, RK_FLAG_NO_COLOR);
+    void *IMG2 = rk_GfxImageCreate(20, 22, 0, 0, RK_FLAG_NO_COLOR);
+    if (IMG2 && *k.IMG)
+        rk_GfxBload(rk_StrAllocTempDesc(ICONDATEI(k.IMG).c_str()), IMG2, nullptr);
+    if (BUTTONGFX && BUTTONGFX2) {
+        ZEICHNE(BUTTONGFX, TEXTZ, k.FARBEB, k.TEXT, IMG2);
+        ZEICHNE(BUTTONGFX2, TEXTZ, PRESSED, k.TEXT, IMG2);
+        float x = static_cast<float>(k.ANFANGX), y = static_cast<float>(k.ANFANGY);
+        TRANSPUT(nullptr, x, y, BUTTONGFX);
+        bool ueber = IM_KNOPF(k, MX, MY);
+        if (ueber && (BUTTONS == 0 || (BUTTONS == 1 && GEDRUECKT == k.NUM)))
+            TRANSPUT(nullptr, x, y, BUTTONGFX2);
+    }
+    rk_GfxImageDestroy(IMG2);
+    rk_GfxImageDestroy(BUTTONGFX);
+    rk_GfxImageDestroy(BUTTONGFX2);
+}
+
+// ---- text: names and messages are UTF-8, the built-in font is code page 437
+
+// The code points of UTF-8 text; a byte that starts no valid sequence
+// stands for itself as U+FFFD.
+static std::u32string ZEICHEN(const std::string &utf8)
+{
+    std::u32string z;
+    for (std::size_t i = 0; i < utf8.size();) {
+        auto b = static_cast<unsigned char>(utf8[i]);
+        int n = b < 0x80 ? 0 : b >= 0xC2 && b < 0xE0 ? 1 : b >= 0xE0 && b < 0xF0 ? 2 : b >= 0xF0 && b < 0xF5 ? 3 : -1;
+        char32_t c = n == 0 ? b : n == 1 ? b & 0x1F : n == 2 ? b & 0x0F : b & 0x07;
+        bool gueltig = n >= 0 && i + static_cast<std::size_t>(n) < utf8.size();
+        for (int k = 1; gueltig && k <= n; ++k) {
+            auto f = static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]);
+            gueltig = (f & 0xC0) == 0x80;
+            c = (c << 6) | (f & 0x3F);
+        }
+        z += gueltig ? c : U'\uFFFD';
+        i += gueltig ? static_cast<std::size_t>(n) + 1 : 1;
+    }
+    return z;
+}
+
+// The glyphs of the font for the Latin-1 characters U+00A0..U+00FF that
+// code page 437 has; '?' for the others.
+static constexpr unsigned char LATIN1_GLYPHEN[96] = {
+    0xFF, 0xAD, 0x9B, 0x9C, '?',  0x9D, '?',  '?',  '?',  '?',  0xA6, 0xAE, 0xAA, '?',  '?',  '?',
+    0xF8, 0xF1, 0xFD, '?',  '?',  0xE6, '?',  0xFA, '?',  '?',  0xA7, 0xAF, 0xAC, 0xAB, '?',  0xA8,
+    '?',  '?',  '?',  '?',  0x8E, 0x8F, 0x92, 0x80, '?',  0x90, '?',  '?',  '?',  '?',  '?',  '?',
+    '?',  0xA5, '?',  '?',  '?',  '?',  0x99, '?',  '?',  '?',  '?',  '?',  0x9A, '?',  '?',  0xE1,
+    0x85, 0xA0, 0x83, '?',  0x84, 0x86, 0x91, 0x87, 0x8A, 0x82, 0x88, 0x89, 0x8D, 0xA1, 0x8C, 0x8B,
+    '?',  0xA4, 0x95, 0xA2, 0x93, '?',  0x94, 0xF6, '?',  0x97, 0xA3, 0x96, 0x81, '?',  '?',  0x98,
+};
+
+static std::string GLYPHEN(std::u32string_view zeichen)
+{
+    std::string g;
+    for (char32_t c : zeichen)
+        g += static_cast<char>(c >= 0x20 && c < 0x7F ? c : c >= 0xA0 && c <= 0xFF ? LATIN1_GLYPHEN[c - 0xA0] : '?');
+    return g;
+}
+
+static std::u32string MELDUNG;
+
+void MELDEN(const std::string &kopf, const std::string &text)
+{
+    std::u32string k = ZEICHEN(kopf + ": "), t = ZEICHEN(text);
+    std::size_t platz = MELDUNG_ZEICHEN > k.size() + 3 ? MELDUNG_ZEICHEN - k.size() - 3 : 0;
+    if (k.size() + t.size() > MELDUNG_ZEICHEN)
+        t = U"..." + t.substr(t.size() - platz);
+    MELDUNG = k + t;
+}
+
+// The file-name field: while a name is typed, the part around the insertion
+// point with the point underlined; otherwise the end of the name.
+static void NAMENSFELD()
+{
+    if (!EINGABE.offen) {
+        std::u32string name = ZEICHEN(Malwerk::FILE);
+        std::size_t anfang = name.size() > FELD_ZEICHEN ? name.size() - FELD_ZEICHEN : 0;
+        SCHRIFT(nullptr, 152, 8, GLYPHEN(std::u32string_view(name).substr(anfang)).c_str());
+        return;
+    }
+    std::u32string_view text(EINGABE.text);
+    SCHRIFT(nullptr, 152, 8, GLYPHEN(text.substr(EINGABE.anfang, FELD_ZEICHEN - 1)).c_str());
+    float x = static_cast<float>(152 + 8 * (EINGABE.cursor - EINGABE.anfang));
+    LINIE(nullptr, x, 15, x + 7, 15, INK);
+}
+
 void MACHBILD()
 {
     BOX(nullptr, 0, 0, 800, 25, BAR, true);
@@ -146,14 +231,14 @@ void MACHBILD()
     BOX(nullptr, 145, 2, 350, 22, FRAME, false);
     rk_Color(INK, 0, 2);
     char text[64];
-    std::snprintf(text, sizeof text, "X:%d", MX - 81);
+    std::snprintf(text, sizeof text, "X:%d", MX - LINKS);
     SCHRIFT(nullptr, 700, 585, text);
-    std::snprintf(text, sizeof text, "Y:%d", MY - 26);
+    std::snprintf(text, sizeof text, "Y:%d", MY - OBEN);
     SCHRIFT(nullptr, 745, 585, text);
-    std::string status = std::string("Werkzeug: ") + (WERKZEUG.data ? WERKZEUG.data : "");
-    SCHRIFT(nullptr, 100, 585, status.c_str());
-    SCHRIFT(nullptr, 152, 8, Malwerk::FILE.data ? Malwerk::FILE.data : "");
+    SCHRIFT(nullptr, 100, 585, GLYPHEN(ZEICHEN("Werkzeug: " + WERKZEUG)).c_str());
+    SCHRIFT(nullptr, 348, 585, GLYPHEN(MELDUNG).c_str());
+    NAMENSFELD();
     for (const Knopf &k : KNOEPFE)
-        BUTTON(k.ANFANGX, k.ANFANGY, k.TEXT, k.NUM, k.FARBEB, k.IMG);
+        BUTTON(k);
 }
 }  // namespace GUI

@@ -1,13 +1,20 @@
-// The toolbar: bars, status texts and the 28 buttons, drawn every frame.
+// The toolbar: bars, status texts, the file-name field and the 28 buttons,
+// drawn every frame, and what lies under a point of the window.
 #pragma once
-#include <cstdint>
+#include <string>
 
 namespace GUI {
-// Draws one button in its normal, hover or pressed look and records a click
-// of the left button in NUM2.
-void BUTTON(int ANFANGX, int ANFANGY, const char *TEXT, int NUM, uint32_t FARBEB, const char *IMG);
-// N when N is the last clicked button, else 0.
-int BUTTONPRESSED(int N);
+// What TREFFER finds besides a button's number (1..28).
+enum : int { NICHTS = 0, FELD = -1, LEINWAND = -2 };
+// Characters the file-name field shows, and the status line's report.
+inline constexpr int FELD_ZEICHEN = 24, MELDUNG_ZEICHEN = 43;
+
+// The button, the file-name field or the canvas at window point (x, y).
+int TREFFER(int x, int y);
+// Shows "kopf: text" (UTF-8) in the status line until the next report; a
+// text too long for it loses its beginning, so the end of a file name stays
+// readable.
+void MELDEN(const std::string &kopf, const std::string &text);
 // Draws the whole toolbar and status line on the window.
 void MACHBILD();
 }  // namespace GUI

@@ -1,11 +1,18 @@
 // Malwerk: a small paint program. The window is redrawn whole in every pass
 // of the frame loop: toolbar and status line, then the canvas BILD; between
-// redraws the mouse is read and the chosen tool is applied to the canvas.
+// redraws the mouse is read. A press of the left button on the canvas starts
+// a stroke of the chosen tool, which lasts until the button is released; a
+// press on a button (or the file-name field) acts when it is released over
+// the same button.
 #include "app/Malwerk.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/GUI.h"
 #include "gfx/core/screen.h"
@@ -17,7 +24,6 @@
 #include "gfx/image/bload.h"
 #include "gfx/image/bsave.h"
 #include "rt/console.h"
-#include "rt/input.h"
 #include "rt/rt.h"
 #include "rt/str.h"
 
@@ -25,8 +31,9 @@ namespace Malwerk {
 using namespace GUI;
 
 void *BILD;
-int MX, MY, BUTTONS, NUM2;
-RkString WERKZEUG, FILE;
+int MX, MY, BUTTONS, GEDRUECKT;
+std::string WERKZEUG, FILE;
+NamensEingabe EINGABE;
 
 static int FARBE, W;
 static float ALTEPOS_X, ALTEPOS_Y;
@@ -34,22 +41,114 @@ static float ALTEPOS_X, ALTEPOS_Y;
 // join only two such positions.
 static bool ALTEPOS_GUELTIG;
 
-static constexpr int LINKS = 81, OBEN = 26;  // where the canvas lies on the window
-
-static void SETZE_WERKZEUG(int w, const char *name)
-{
-    W = w;
-    rk_StrAssignBytes(&WERKZEUG, name, std::strlen(name));
-}
-
 static bool IM_FENSTER(int x, int y)
 {
     return x >= 0 && y >= 0 && x < 800 && y < 600;
 }
 
+// ---- tools -------------------------------------------------------------------
+
+// The passes of one stroke: the press, each later pass while the button is
+// held, and the release.
+enum class Phase { DRUCK, ZUG, ENDE };
+
+// A tool: its name in the status line, its step in every pass of a stroke
+// on the canvas, and what it shows over the canvas while a stroke lasts
+// (drawn on the window, clipped to the canvas).
+struct Werkzeug {
+    const char *name;
+    void (*schritt)(Phase phase);
+    void (*vorschau)();
+};
+
+static void STIFT(Phase phase)
+{
+    if (phase == Phase::ENDE)
+        return;
+    float MAUS_X = static_cast<float>(MX - LINKS), MAUS_Y = static_cast<float>(MY - OBEN);
+    // The press may have come before the pointer moved on within the same
+    // pass: the stroke then starts at the previous position, but only when
+    // that lies on the canvas too.
+    if (phase == Phase::DRUCK && !(ALTEPOS_GUELTIG && TREFFER(static_cast<int>(ALTEPOS_X) + LINKS,
+                                                              static_cast<int>(ALTEPOS_Y) + OBEN) == LEINWAND)) {
+        ALTEPOS_X = MAUS_X;
+        ALTEPOS_Y = MAUS_Y;
+        ALTEPOS_GUELTIG = true;
+    }
+    if (ALTEPOS_GUELTIG && IM_FENSTER(MX, MY))
+        rk_GfxLine(BILD, MAUS_X, MAUS_Y, ALTEPOS_X, ALTEPOS_Y, static_cast<uint32_t>(FARBE), 0, 0xFFFF, 0);
+}
+
+static void PINSEL(Phase phase)
+{
+    if (phase != Phase::ENDE)
+        rk_GfxEllipse(BILD, static_cast<float>(MX - LINKS), static_cast<float>(MY - OBEN), 10,
+                      static_cast<uint32_t>(FARBE), 0, 0, RK_ELLIPSE_FULL, -1, 4);
+}
+
+static void FARBEIMER(Phase phase)
+{
+    if (phase != Phase::ENDE && TREFFER(MX, MY) == LEINWAND)
+        rk_GfxPaint(BILD, static_cast<float>(MX - LINKS), static_cast<float>(MY - OBEN), static_cast<uint32_t>(FARBE),
+                    0, rk_StrAllocTempDesc(""), 0, RK_FLAG_NO_COLOR2);
+}
+
+// Line tool: from the press to the last position the pointer had inside the
+// window while the button was held; exactly one line goes on the canvas, on
+// release.
+static float LINIE_X1, LINIE_Y1, LINIE_X2, LINIE_Y2;
+
+static void LINIEN(Phase phase)
+{
+    float x = static_cast<float>(MX), y = static_cast<float>(MY);
+    if (phase == Phase::DRUCK) {
+        LINIE_X1 = LINIE_X2 = x;
+        LINIE_Y1 = LINIE_Y2 = y;
+    } else if (phase == Phase::ZUG && IM_FENSTER(MX, MY)) {
+        LINIE_X2 = x;
+        LINIE_Y2 = y;
+    } else if (phase == Phase::ENDE) {
+        rk_GfxLine(BILD, LINIE_X1 - LINKS, LINIE_Y1 - OBEN, LINIE_X2 - LINKS, LINIE_Y2 - OBEN,
+                   static_cast<uint32_t>(FARBE), 0, 0xFFFF, 0);
+    }
+}
+
+static void LINIE_ZEIGEN()
+{
+    rk_GfxLine(nullptr, LINIE_X1, LINIE_Y1, LINIE_X2, LINIE_Y2, static_cast<uint32_t>(FARBE), 0, 0xFFFF, 0);
+}
+
+// By tool number W - 1.
+static constexpr Werkzeug WERKZEUGE[] = {
+    {"Stift", STIFT, nullptr},
+    {"Pinsel", PINSEL, nullptr},
+    {"Farbeimer", FARBEIMER, nullptr},
+    {"Linien", LINIEN, LINIE_ZEIGEN},
+    {"gestrichelte Linien", nullptr, nullptr},
+    {"Rechteck", nullptr, nullptr},
+    {"Text", nullptr, nullptr},
+};
+
+static void SETZE_WERKZEUG(int w)
+{
+    W = w;
+    WERKZEUG = WERKZEUGE[w - 1].name;
+}
+
+static void WERKZEUG_ANWENDEN(Phase phase)
+{
+    if (WERKZEUGE[W - 1].schritt)
+        WERKZEUGE[W - 1].schritt(phase);
+}
+
 static void LEINWAND_ZEIGEN()
 {
     rk_GfxPut(nullptr, LINKS, OBEN, BILD, RK_NO_RECT, 0, 0, 0, 0, 0, rk_hPutTrans, 0, 0, nullptr);
+    if (GEDRUECKT == LEINWAND && WERKZEUGE[W - 1].vorschau) {
+        rk_GfxView(LINKS, OBEN, LINKS + BREITE - 1, OBEN + HOEHE - 1, 0, 0, RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2 | 1);
+        WERKZEUGE[W - 1].vorschau();
+        rk_GfxView(RK_VIEW_OMITTED, RK_VIEW_OMITTED, RK_VIEW_OMITTED, RK_VIEW_OMITTED, 0, 0, 0);
+    }
 }
 
 // One frame: the window cleared, the toolbar, the canvas; every line is
@@ -63,104 +162,330 @@ void BILD_AUFBAUEN()
     rk_GfxUnlock(-1, -1);
 }
 
-// The button actions, by button number (1..28); colour buttons set FARBE.
+// ---- Save and Load -------------------------------------------------------------
+
+// The picture files the program writes and reads: the name ending Save
+// writes the kind by, and the bytes a file of that kind starts with.
+struct Bildformat {
+    const char *endung, *kennung;
+};
+static constexpr Bildformat FORMATE[] = {{".bmp", "BM"}};
+
+static bool ENDET_AUF(const std::string &name, const char *endung)
+{
+    std::size_t n = std::strlen(endung);
+    return name.size() >= n && strcasecmp(name.c_str() + name.size() - n, endung) == 0;
+}
+
+// "nur .bmp möglich", from the table.
+static std::string NUR_ENDUNGEN()
+{
+    std::string text = "nur ";
+    for (const Bildformat &f : FORMATE)
+        text += std::string(&f == FORMATE ? "" : ", ") + f.endung;
+    return text + " möglich";
+}
+
+// Why a name cannot be used at all; null when it can. The runtime turns
+// backslashes into slashes and keeps 1022 bytes of a name: either would
+// make it use another file than the one named.
+static const char *NAMENSFEHLER(const std::string &name)
+{
+    if (name.empty())
+        return "kein Dateiname";
+    if (name.find('\\') != std::string::npos)
+        return "\\ im Namen nicht möglich";
+    if (name.size() > 1022)
+        return "Name zu lang";
+    return nullptr;
+}
+
+// Why the file `name` could not be opened for reading or created for
+// writing, found out afterwards from the file system.
+static const char *DATEIFEHLER(const std::string &name, bool schreiben)
+{
+    struct stat st;
+    if (stat(name.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return "ist ein Ordner";
+        if (!S_ISREG(st.st_mode))
+            return "keine normale Datei";
+        return schreiben ? "keine Schreibrechte" : "keine Leserechte";
+    }
+    if (errno == EACCES)
+        return "keine Zugriffsrechte";
+    if (errno == ENAMETOOLONG)
+        return "Name zu lang";
+    std::size_t schnitt = name.rfind('/');
+    std::string ordner = schnitt == std::string::npos ? "." : name.substr(0, schnitt == 0 ? 1 : schnitt);
+    if (stat(ordner.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return "Ordner nicht gefunden";
+    return schreiben ? "keine Schreibrechte" : "Datei nicht gefunden";
+}
+
+// Why a runtime result code other than 0 failed.
+static const char *GRUND(int code, const std::string &name, bool schreiben)
+{
+    switch (code) {
+    case 2: return DATEIFEHLER(name, schreiben);
+    case 3: return schreiben ? "Fehler beim Schreiben" : "Bilddatei beschädigt";
+    case 4: return "kein Speicher";
+    default: return "nicht möglich";
+    }
+}
+
+static void SPEICHERN()
+{
+    bool bekannt = false;
+    for (const Bildformat &f : FORMATE)
+        bekannt = bekannt || ENDET_AUF(FILE, f.endung);
+    const char *fehler = NAMENSFEHLER(FILE);
+    if (fehler || !bekannt)
+        return MELDEN("Nicht gespeichert", fehler ? fehler : NUR_ENDUNGEN());
+    RkString *name = rk_StrAllocTempDesc(FILE.c_str());
+    int code = name ? rk_GfxBsave(name, BILD, 0, nullptr) : 4;
+    if (code != 0)
+        return MELDEN("Nicht gespeichert", GRUND(code, FILE, true));
+    MELDEN("Gespeichert", FILE);
+}
+
+// Why the file is no picture the program reads; null when it starts like
+// one. A FIFO or device is not opened (that could wait).
+static const char *KEIN_BILD(const std::string &name)
+{
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return DATEIFEHLER(name, false);
+    int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return DATEIFEHLER(name, false);
+    char anfang[8] = {};
+    ssize_t n = read(fd, anfang, sizeof anfang);
+    close(fd);
+    for (const Bildformat &f : FORMATE)
+        if (n >= static_cast<ssize_t>(std::strlen(f.kennung)) && std::memcmp(anfang, f.kennung, std::strlen(f.kennung)) == 0)
+            return nullptr;
+    return "keine Bilddatei";
+}
+
+static uint32_t PIXEL(const void *bild, int x, int y)
+{
+    const auto *kopf = static_cast<const ImageHeader *>(bild);
+    uint32_t v;
+    std::memcpy(&v, reinterpret_cast<const uint8_t *>(kopf + 1) + static_cast<std::size_t>(y) * kopf->pitch + 4u * x, 4);
+    return v;
+}
+
+// A blender that copies every pixel as it is: a loaded picture's pixels of
+// the transparent colour stay part of the canvas.
+static void KOPIEREN(const uint8_t *src, uint8_t *dst, int width, int height, int src_pitch, int dst_pitch, uint32_t,
+                     intptr_t, void *)
+{
+    for (int y = 0; y < height; ++y)
+        std::memcpy(dst + static_cast<std::ptrdiff_t>(y) * dst_pitch, src + static_cast<std::ptrdiff_t>(y) * src_pitch,
+                    4u * static_cast<unsigned>(width));
+}
+
+// rk_GfxBload of the file named FILE into `ziel`.
+static int LADE_IN(void *ziel)
+{
+    RkString *name = rk_StrAllocTempDesc(FILE.c_str());
+    return name ? rk_GfxBload(name, ziel, nullptr) : 4;
+}
+
+// Load replaces the whole canvas. The picture is read twice, onto a white
+// and onto a black image one pixel wider and higher than the canvas: where
+// the two differ the picture did not reach, so the extra column and row
+// tell whether it was larger than the canvas and is cut off.
+static void LADEN()
+{
+    const char *fehler = NAMENSFEHLER(FILE);
+    if (!fehler)
+        fehler = KEIN_BILD(FILE);
+    if (fehler)
+        return MELDEN("Nicht geladen", fehler);
+    void *weiss = rk_GfxImageCreate(BREITE + 1, HOEHE + 1, 0xFFFFFF, 0, 0);
+    void *schwarz = rk_GfxImageCreate(BREITE + 1, HOEHE + 1, 0x000000, 0, 0);
+    int code = 4;
+    if (weiss && schwarz) {
+        ImageHeader vorher = *static_cast<const ImageHeader *>(weiss);
+        code = LADE_IN(weiss);
+        if (code == 0)
+            code = LADE_IN(schwarz);
+        // A file swapped for one of another kind since the check above.
+        if (code == 0 && std::memcmp(&vorher, weiss, sizeof vorher) != 0)
+            code = 3;
+    }
+    if (code == 0) {
+        bool zu_gross = PIXEL(weiss, BREITE, 0) == PIXEL(schwarz, BREITE, 0) ||
+                        PIXEL(weiss, 0, HOEHE) == PIXEL(schwarz, 0, HOEHE);
+        rk_GfxPut(BILD, 0, 0, weiss, RK_NO_RECT, 0, 0, 0, 0, 0, KOPIEREN, 0, 0, nullptr);
+        MELDEN(zu_gross ? "Geladen, Rand abgeschnitten" : "Geladen", FILE);
+    } else {
+        MELDEN("Nicht geladen", GRUND(code, FILE, false));
+    }
+    rk_GfxImageDestroy(weiss);
+    rk_GfxImageDestroy(schwarz);
+}
+
+// ---- the file-name field -------------------------------------------------------
+
+// Key codes as the field reads them: a character is its code (Latin-1), a
+// named key (0xFF << 8) | its second character.
+enum : int {
+    TASTE_ZURUECK = 8,
+    TASTE_ENTER = 13,
+    TASTE_ESCAPE = 27,
+    TASTE_POS1 = 0x47FF,
+    TASTE_LINKS = 0x4BFF,
+    TASTE_RECHTS = 0x4DFF,
+    TASTE_ENDE = 0x4FFF,
+    TASTE_ENTF = 0x53FF,
+};
+
+// The oldest key, or 0 when there is none (or it cannot be read now).
+static int TASTE()
+{
+    if (!rk_KeyHit())
+        return 0;
+    RkString *k = rk_Inkey();
+    int code = 0;
+    if (k && k->len == 1)
+        code = static_cast<unsigned char>(k->data[0]);
+    else if (k && k->len >= 2)
+        code = (static_cast<unsigned char>(k->data[1]) << 8) | 0xFF;
+    rk_hStrDelTemp(k);
+    return code;
+}
+
+// The typed characters (ASCII and Latin-1) as UTF-8.
+static std::string UTF8(const std::u32string &zeichen)
+{
+    std::string s;
+    for (char32_t c : zeichen) {
+        if (c >= 0x80)
+            s += static_cast<char>(0xC0 | (c >> 6));
+        s += static_cast<char>(c >= 0x80 ? 0x80 | (c & 0x3F) : c);
+    }
+    return s;
+}
+
+// One editing key; the shown part follows the insertion point.
+static void BEARBEITEN(int taste)
+{
+    std::u32string &text = EINGABE.text;
+    std::size_t &cursor = EINGABE.cursor;
+    switch (taste) {
+    case TASTE_ZURUECK:
+        if (cursor > 0)
+            text.erase(--cursor, 1);
+        break;
+    case TASTE_ENTF:
+        if (cursor < text.size())
+            text.erase(cursor, 1);
+        break;
+    case TASTE_LINKS: cursor -= cursor > 0; break;
+    case TASTE_RECHTS: cursor += cursor < text.size(); break;
+    case TASTE_POS1: cursor = 0; break;
+    case TASTE_ENDE: cursor = text.size(); break;
+    default:
+        // Printable ASCII and Latin-1; control codes and other named keys
+        // (the window's close key among them) do nothing.
+        if ((taste >= 0x20 && taste < 0x7F) || (taste >= 0xA0 && taste <= 0xFF))
+            text.insert(cursor++, 1, static_cast<char32_t>(taste));
+    }
+    std::size_t sichtbar = FELD_ZEICHEN - 1;  // one cell for the insertion point
+    if (cursor < EINGABE.anfang)
+        EINGABE.anfang = cursor;
+    else if (cursor > EINGABE.anfang + sichtbar)
+        EINGABE.anfang = cursor - sichtbar;
+    if (EINGABE.anfang + sichtbar > text.size())
+        EINGABE.anfang = text.size() > sichtbar ? text.size() - sichtbar : 0;
+}
+
+// Typing a name into the emptied field while the frames go on: Enter takes
+// the whole line as the name, Escape keeps the previous one. Keys typed
+// before the field opened are dropped.
+static void DATEINAME_LESEN()
+{
+    while (TASTE() != 0) {
+    }
+    EINGABE = {true, {}, 0, 0};
+    for (;;) {
+        BILD_AUFBAUEN();
+        for (int taste; (taste = TASTE()) != 0;) {
+            if (taste == TASTE_ENTER || taste == TASTE_ESCAPE) {
+                if (taste == TASTE_ENTER)
+                    FILE = UTF8(EINGABE.text);
+                EINGABE.offen = false;
+                return;
+            }
+            BEARBEITEN(taste);
+        }
+        rk_Sleep(10);
+    }
+}
+
+// ---- buttons and the frame loop ------------------------------------------------
+
 static constexpr int FARBEN[19] = {0,        0xFFFFFF, 0xBBBBBB, 0x000000, 0xFF0000, 0xCD0000, 0x800000,
                                    0x0000FF, 0x0054A8, 0x000080, 0x00FF00, 0x008D00, 0x008080, 0xFFFF00,
                                    0xCDCD00, 0x808000, 0xFF00F1, 0x800080, 0x4E004E};
+// The tool buttons and the tool number W each chooses.
+static constexpr struct {
+    int knopf, werkzeug;
+} WERKZEUGKNOEPFE[] = {{19, 1}, {20, 2}, {21, 3}, {25, 4}, {26, 5}, {27, 6}, {28, 7}};
 
+// The action of button I (1..28), or of the file-name field.
 static void AKTION(int I)
 {
+    if (I >= 1 && I <= 18)
+        FARBE = FARBEN[I];
+    for (const auto &k : WERKZEUGKNOEPFE)
+        if (k.knopf == I)
+            SETZE_WERKZEUG(k.werkzeug);
     switch (I) {
-    case 19: SETZE_WERKZEUG(1, "Stift"); break;
-    case 20: SETZE_WERKZEUG(2, "Pinsel"); break;
-    case 21: SETZE_WERKZEUG(3, "Farbeimer"); break;
-    case 22:
-        rk_GfxBsave(rk_StrAllocTempDesc(FILE.data ? FILE.data : ""), BILD, 0, nullptr);
-        NUM2 = 0;
-        break;
-    case 23:
-        rk_GfxBload(rk_StrAllocTempDesc(FILE.data ? FILE.data : ""), BILD, nullptr);
-        NUM2 = 0;
-        break;
+    case FELD: DATEINAME_LESEN(); break;
+    case 22: SPEICHERN(); break;
+    case 23: LADEN(); break;
     case 24:
         rk_GfxImageDestroy(BILD);
         rk_End(0);
-    case 25: SETZE_WERKZEUG(4, "Linien"); break;
-    case 26: SETZE_WERKZEUG(5, "gestrichelte Linien"); break;
-    case 27: SETZE_WERKZEUG(6, "Rechteck"); break;
-    case 28: SETZE_WERKZEUG(7, "Text"); break;
-    default:
-        if (I >= 1 && I <= 18)
-            FARBE = FARBEN[I];
+    default: break;
     }
 }
 
+// Reads the mouse and follows the left button: a press records what it
+// began on and starts a stroke there on the canvas; a release ends the
+// stroke, or runs the action of the button it began on when it ends there.
 static void MAUS_LESEN()
 {
+    static bool gehalten;
+    bool vorher = gehalten;
     int wheel, clip;
     rk_GetMouse(&MX, &MY, &wheel, &BUTTONS, &clip);
-}
-
-// Line tool: while the left button is held the window shows the canvas with
-// the current line over it; on release exactly one line goes on the canvas,
-// to the last position the pointer had inside the window.
-static void LINIEN_ZIEHEN()
-{
-    float start_x = static_cast<float>(MX), start_y = static_cast<float>(MY);
-    float ende_x = start_x, ende_y = start_y;
-    while (BUTTONS == 1) {
-        MAUS_LESEN();
-        if (BUTTONS == 1 && IM_FENSTER(MX, MY)) {
-            ende_x = static_cast<float>(MX);
-            ende_y = static_cast<float>(MY);
-        }
-        BILD_AUFBAUEN();
-        rk_GfxLine(nullptr, start_x, start_y, ende_x, ende_y, static_cast<uint32_t>(FARBE), 0, 0xFFFF, 0);
-        rk_Sleep(1);
-    }
-    rk_GfxLine(BILD, start_x - LINKS, start_y - OBEN, ende_x - LINKS, ende_y - OBEN, static_cast<uint32_t>(FARBE), 0,
-               0xFFFF, 0);
-}
-
-static void DATEINAME_LESEN()
-{
-    rk_Color(0x23102B, 0xFFFFFF, 0);
-    rk_Locate(2, 20, -1);
-    rk_ConsoleInput(rk_StrAllocTempDesc(""), 0, 1);
-    rk_InputString(&FILE, -1, 0);
-}
-
-static void WERKZEUG_ANWENDEN()
-{
-    if (BUTTONS != 1)
-        return;
-    float MAUS_X = static_cast<float>(MX - LINKS), MAUS_Y = static_cast<float>(MY - OBEN);
-    uint32_t farbe = static_cast<uint32_t>(FARBE);
-    switch (W) {
-    case 1:
-        if (ALTEPOS_GUELTIG && IM_FENSTER(MX, MY))
-            rk_GfxLine(BILD, MAUS_X, MAUS_Y, ALTEPOS_X, ALTEPOS_Y, farbe, 0, 0xFFFF, 0);
-        break;
-    case 2:
-        rk_GfxEllipse(BILD, MAUS_X, MAUS_Y, 10, farbe, 0, 0, RK_ELLIPSE_FULL, -1, 4);
-        break;
-    case 3:
-        if (MX > LINKS && MY > OBEN)
-            rk_GfxPaint(BILD, MAUS_X, MAUS_Y, farbe, 0, rk_StrAllocTempDesc(""), 0, RK_FLAG_NO_COLOR2);
-        break;
-    case 4:
-        LINIEN_ZIEHEN();
-        break;
-    default:
-        break;
+    gehalten = BUTTONS == 1;
+    if (gehalten && !vorher) {
+        GEDRUECKT = TREFFER(MX, MY);
+        if (GEDRUECKT == LEINWAND)
+            WERKZEUG_ANWENDEN(Phase::DRUCK);
+    } else if (gehalten && GEDRUECKT == LEINWAND) {
+        WERKZEUG_ANWENDEN(Phase::ZUG);
+    } else if (!gehalten && vorher) {
+        int ziel = GEDRUECKT;
+        GEDRUECKT = NICHTS;
+        if (ziel == LEINWAND)
+            WERKZEUG_ANWENDEN(Phase::ENDE);
+        else if (TREFFER(MX, MY) == ziel)
+            AKTION(ziel);
     }
 }
 
 bool STARTZUSTAND()
 {
     FARBE = 0;
-    SETZE_WERKZEUG(1, "Stift");
-    BILD = rk_GfxImageCreate(719, 553, 0, 0, RK_FLAG_NO_COLOR);
+    SETZE_WERKZEUG(1);
+    BILD = rk_GfxImageCreate(BREITE, HOEHE, 0, 0, RK_FLAG_NO_COLOR);
     if (!BILD)
         return false;
     // The box is clipped to the image: the whole canvas turns white.
@@ -183,17 +508,7 @@ int HAUPTPROGRAMM(int argc, char **argv)
 
     for (;;) {
         BILD_AUFBAUEN();
-
-        for (int I = 1; I <= 28; ++I)
-            if (BUTTONPRESSED(I) == I) {
-                AKTION(I);
-                break;
-            }
-        if (MX > 145 && MX < 350 && MY < 22 && BUTTONS == 1)
-            DATEINAME_LESEN();
-
         MAUS_LESEN();
-        WERKZEUG_ANWENDEN();
         rk_Sleep(10);
         ALTEPOS_X = static_cast<float>(MX - LINKS);
         ALTEPOS_Y = static_cast<float>(MY - OBEN);

@@ -49,7 +49,7 @@ std::string build_dir()
 // the window the keyboard focus as a window manager would; without, nothing
 // does, as on a server with no window manager.
 class PaintSession : public ::testing::Test {
-protected:
+public:
     Xvfb server;
     Display *dpy = nullptr;
     pid_t pid = -1;
@@ -146,7 +146,29 @@ protected:
         move(600, 560);
     }
 
-    Window find_window() { return find_toplevel(dpy, 800, 600); }
+    // The program's window, also inside a window manager's frame (whose
+    // windows may vanish while they are looked at: errors are ignored).
+    Window find_window(Window parent = 0, int depth = 2)
+    {
+        XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+        Window root, up, *kids = nullptr, found = 0;
+        unsigned n = 0;
+        XQueryTree(dpy, parent ? parent : DefaultRootWindow(dpy), &root, &up, &kids, &n);
+        for (unsigned k = 0; k < n && !found; ++k) {
+            XWindowAttributes a;
+            char *name = nullptr;
+            if (XGetWindowAttributes(dpy, kids[k], &a) && a.map_state == IsViewable && a.width == 800 &&
+                a.height == 600 && XFetchName(dpy, kids[k], &name) && std::string(name) == "malwerk")
+                found = kids[k];
+            if (name)
+                XFree(name);
+            if (!found && depth > 0)
+                found = find_window(kids[k], depth - 1);
+        }
+        if (kids)
+            XFree(kids);
+        return found;
+    }
 
     // A pixel of the window as the server shows it, 0xRRGGBB.
     uint32_t at(int x, int y)
@@ -722,5 +744,203 @@ TEST_F(PaintSession, LostDisplayLeavesTheTerminalAsItWas)
                 tty.output.compare(tty.output.size() - reset.size(), reset.size(), reset) == 0)
         << tty.output;
 }
+
+// ---- the faults a new user met, each scripted, on a bare server and under openbox
+
+using Session = PaintSession;
+
+// The status line's report and the file-name field, as the built-in font
+// (code page 437) draws them.
+bool status_is(Session &s, const char *text)
+{
+    return s.wait_for([&] { return s.region(348, 585, 344, 8) == s.reference_text(text, 348, 585, 344, BAR); });
+}
+bool field_is(Session &s, const char *text)
+{
+    return s.wait_for([&] { return s.region(152, 8, 192, 8) == s.reference_text(text, 152, 8, 192, WHITE); });
+}
+void make_picture(Session &s, const char *name, const char *size, const char *colour)
+{
+    std::string cmd = "convert -size " + std::string(size) + " xc:'" + colour + "' -type TrueColor BMP3:'" +
+                      (s.dir / name).string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
+struct Case {
+    const char *name;
+    void (*run)(Session &s);
+};
+const Case CASES[] = {
+    {"StrokeEndingOnExitOrStartingThereQuitsNothing", [](Session &s) {
+         s.drag({{300, 300}, {500, 200}, {745, 12}});
+         s.drag({{745, 12}, {600, 300}});
+         EXPECT_TRUE(s.running());
+         EXPECT_EQ(s.at(300, 300), 0u);
+     }},
+    {"StrokeEndingOnSaveWritesNothing", [](Session &s) {
+         s.type_file_name("bild.bmp");
+         s.drag({{300, 300}, {35, 12}});
+         EXPECT_FALSE(fs::exists(s.dir / "bild.bmp"));
+     }},
+    {"StrokeOverAColourKeepsItsColour", [](Session &s) {
+         s.drag({{300, 300}, {15, 81}, {400, 300}});
+         EXPECT_EQ(s.at(400, 300), 0u);
+     }},
+    {"SaveReportsWhatItDid", [](Session &s) {
+         s.type_file_name("bild.png");
+         s.click(35, 12);
+         EXPECT_TRUE(status_is(s, "Nicht gespeichert: nur .bmp m\x94glich"));
+         s.type_file_name("/nonexistent-dir/x.bmp");
+         s.click(35, 12);
+         EXPECT_TRUE(status_is(s, "Nicht gespeichert: Ordner nicht gefunden"));
+         s.type_file_name("bild.bmp");
+         s.click(35, 12);
+         EXPECT_TRUE(status_is(s, "Gespeichert: bild.bmp"));
+         EXPECT_EQ(fs::file_size(s.dir / "bild.bmp"), 1194534u);
+         EXPECT_FALSE(fs::exists(s.dir / "bild.png"));
+     }},
+    {"FailedLoadsSayWhyAndKeepTheCanvas", [](Session &s) {
+         make_picture(s, "ganz.bmp", "100x80", "#0000FF");
+         std::ofstream(s.dir / "kaputt.bmp") << std::ifstream(s.dir / "ganz.bmp").rdbuf();
+         fs::resize_file(s.dir / "kaputt.bmp", 2000);
+         std::ofstream(s.dir / "text.bmp") << "Hallo";
+         s.click(300, 300);
+         for (auto [name, report] : {std::pair{"fehlt.bmp", "Nicht geladen: Datei nicht gefunden"},
+                                     {"kaputt.bmp", "Nicht geladen: Bilddatei besch\x84" "digt"},
+                                     {"text.bmp", "Nicht geladen: keine Bilddatei"}}) {
+             s.type_file_name(name);
+             s.click(95, 12);
+             EXPECT_TRUE(status_is(s, report)) << name;
+         }
+         EXPECT_EQ(s.at(300, 300), 0u);
+     }},
+    {"LoadReplacesTheCanvas", [](Session &s) {
+         make_picture(s, "klein.bmp", "100x80", "#0000FF");
+         s.click(400, 400);
+         s.type_file_name("klein.bmp");
+         s.click(95, 12);
+         EXPECT_TRUE(status_is(s, "Geladen: klein.bmp"));
+         EXPECT_EQ(s.at(81 + 99, 26 + 79), 0x0000FFu);
+         EXPECT_EQ(s.at(81 + 100, 26 + 40), WHITE);
+         EXPECT_EQ(s.at(400, 400), WHITE);
+     }},
+    {"LoadOfALargerPictureSaysItIsCut", [](Session &s) {
+         make_picture(s, "gross.bmp", "1600x1200", "#00FF00");
+         s.type_file_name("gross.bmp");
+         s.click(95, 12);
+         EXPECT_TRUE(status_is(s, "Geladen, Rand abgeschnitten: gross.bmp"));
+         EXPECT_EQ(s.at(799, 578), 0x00FF00u);
+     }},
+    {"KeysTypedBeforeTheFieldOpensAreDropped", [](Session &s) {
+         s.click(15, 352);  // Text
+         s.xdo("type --delay 20 Hallo");
+         s.type_file_name("a.bmp");
+         EXPECT_TRUE(field_is(s, "a.bmp"));
+     }},
+    {"ANewNameReplacesTheOldOneInTheField", [](Session &s) {
+         s.type_file_name("bild.pnggng");
+         s.click(200, 10);
+         s.xdo("type --delay 20 a.bmp");
+         EXPECT_TRUE(s.wait_for([&] { return s.region(152, 8, 40, 8) == s.reference_text("a.bmp", 152, 8, 40, WHITE); }));
+         EXPECT_EQ(s.region(200, 8, 144, 8), std::vector<uint32_t>(144 * 8, WHITE));  // behind the cursor's cell
+     }},
+    {"ALongNameScrollsInsideTheField", [](Session &s) {
+         s.type_file_name("ein-sehr-langer-dateiname-fuer-malwerk.bmp");
+         EXPECT_TRUE(field_is(s, "-dateiname-fuer-malwerk.bmp" + 3));
+         EXPECT_EQ(s.region(351, 2, 29, 20), std::vector<uint32_t>(580, BAR));
+         s.click(35, 12);
+         EXPECT_TRUE(s.wait_for([&] { return fs::exists(s.dir / "ein-sehr-langer-dateiname-fuer-malwerk.bmp"); }));
+     }},
+    {"EscapeKeepsThePreviousName", [](Session &s) {
+         s.type_file_name("alt.bmp");
+         s.click(200, 10);
+         s.xdo("type --delay 20 neu");
+         s.xdo("key Escape");
+         EXPECT_TRUE(field_is(s, "alt.bmp"));
+     }},
+    {"TheWholeLineIsTheName", [](Session &s) {
+         s.type_file_name("a,\"b\" c.bmp");
+         s.click(35, 12);
+         EXPECT_TRUE(s.wait_for([&] { return fs::exists(s.dir / "a,\"b\" c.bmp"); }));
+     }},
+    {"UmlautsReachTheNameAsUtf8", [](Session &s) {
+         ASSERT_EQ(std::system("setxkbmap de"), 0);  // a German keyboard
+         s.type_file_name("\xC3\x9c" "bung_\xC3\xA4.bmp");
+         EXPECT_TRUE(field_is(s, "\x9A" "bung_\x84.bmp"));
+         s.click(35, 12);
+         EXPECT_TRUE(s.wait_for([&] { return fs::exists(s.dir / "\xC3\x9c" "bung_\xC3\xA4.bmp"); }));
+     }},
+    {"TheRubberBandStaysOnTheCanvasAndPressesNoButton", [](Session &s) {
+         s.click(15, 331);  // lines
+         s.move(300, 300);
+         s.press();
+         s.move(20, 60);  // over the white colour button
+         EXPECT_TRUE(s.wait_for([&] { return s.at(200, 214) == 0; }));
+         EXPECT_EQ(s.at(76, 108), BAR);
+         s.release();
+         s.drag({{300, 400}, {400, 400}});
+         EXPECT_EQ(s.at(350, 400), 0u);
+     }},
+    {"AClickOpeningTheFieldPaintsNothing", [](Session &s) {
+         s.click(38, 310);  // brush
+         s.click(200, 20);
+         s.xdo("key Return");
+         EXPECT_EQ(s.region(81, 26, 719, 10), std::vector<uint32_t>(7190, WHITE));
+     }},
+    {"AClickBesideTheCanvasPaintsNothing", [](Session &s) {
+         s.click(38, 310);  // brush
+         s.click(75, 400);
+         s.click(400, 585);
+         EXPECT_EQ(s.at(81, 400), WHITE);
+         EXPECT_EQ(s.at(400, 578), WHITE);
+     }},
+};
+
+// Each case on its own server: bare, or with openbox managing the window.
+class PaintProgramFaults : public PaintSession, public ::testing::WithParamInterface<std::tuple<int, bool>> {
+protected:
+    pid_t wm = -1;
+    void TearDown() override
+    {
+        PaintSession::TearDown();
+        if (wm > 0)
+            waitpid(wm, nullptr, 0);  // it ends with its server
+    }
+};
+
+TEST_P(PaintProgramFaults, ScriptedSession)
+{
+    if (std::get<1>(GetParam())) {
+        wm = fork();
+        ASSERT_GE(wm, 0);
+        if (wm == 0) {
+            dup2(open("/dev/null", O_WRONLY), 2);
+            execlp("openbox", "openbox", "--sm-disable", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        // Up once it has framed a window of ours.
+        Window probe = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 10, 10, 0, 0, 0);
+        XMapWindow(dpy, probe);
+        ASSERT_TRUE(wait_for([&] {
+            Window root, parent, *kids = nullptr;
+            unsigned n;
+            XQueryTree(dpy, probe, &root, &parent, &kids, &n);
+            if (kids)
+                XFree(kids);
+            return parent != root;
+        }, 5000ms));
+        XDestroyWindow(dpy, probe);
+        XSync(dpy, False);
+    }
+    start();
+    CASES[std::get<0>(GetParam())].run(*this);
+}
+INSTANTIATE_TEST_SUITE_P(Cases, PaintProgramFaults,
+                         ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(CASES))),
+                                            ::testing::Values(false, true)),
+                         [](const ::testing::TestParamInfo<std::tuple<int, bool>> &p) {
+                             return std::string(CASES[std::get<0>(p.param)].name) +
+                                    (std::get<1>(p.param) ? "_Openbox" : "_Bare");
+                         });
 
 }  // namespace
