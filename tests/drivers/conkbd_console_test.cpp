@@ -342,4 +342,39 @@ TEST_F(ConsoleKeyboard, FatalSignalRestoresTheKeyboard)
     EXPECT_EQ(after.term.c_iflag, before.term.c_iflag);
 }
 
+// A fatal signal at any request of the keyboard's start and stop, before the
+// request or right after it, leaves the console as it was found.
+TEST_F(ConsoleKeyboard, FatalSignalAtEveryStepLeavesTheConsoleAsItWas)
+{
+    for (bool after : {false, true}) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE((after ? "after request " : "before request ") + std::to_string(n));
+            TestDevConfig c = device_config();
+            c.signal_at = n;
+            c.signal_after = after;
+            TestDev signalled(c);
+            signalled.install();
+            const TestDevState found = signalled.state();
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                const int r = start();
+                stop();
+                _exit(r == 0 ? 0 : 2);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            dev.install();
+            EXPECT_TRUE(signalled.state() == found);
+            if (WIFEXITED(status)) {
+                EXPECT_EQ(WEXITSTATUS(status), 0);
+                EXPECT_GT(n, 10);  // every request of start and stop had its signal
+                break;
+            }
+            ASSERT_TRUE(WIFSIGNALED(status)) << status;
+            EXPECT_EQ(WTERMSIG(status), SIGTERM);
+        }
+    }
+}
+
 }  // namespace
