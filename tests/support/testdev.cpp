@@ -140,29 +140,22 @@ struct Locked {
     Locked &operator=(const Locked &) = delete;
 };
 
-// One request on a device descriptor, under the device lock: the configured
-// signal comes before it or, when the request's scope ends, after it.
+// A request on a device descriptor: the configured signal comes before it,
+// or after it as the request's scope ends.
 struct Counted {
-    TestDev::Shared *s;
-    bool due;
-    explicit Counted(TestDev::Shared *sh) : s(sh), due(++sh->requests == sh->config.signal_at)
+    bool due, after;
+    explicit Counted(TestDev::Shared *s) : due(++s->requests == s->config.signal_at), after(s->config.signal_after)
     {
-        if (due && !s->config.signal_after)
+        if (due && !after)
             raise(SIGTERM);
     }
-    ~Counted()
-    {
-        if (due && s->config.signal_after)
-            raise(SIGTERM);
-    }
-    Counted(const Counted &) = delete;
-    Counted &operator=(const Counted &) = delete;
+    ~Counted() { if (due && after) raise(SIGTERM); }
 };
 }  // namespace
 
 static void pause_ms(int ms)
 {
-    timespec t{ms / 1000, (ms % 1000) * 1000000L};
+    timespec t{0, ms * 1000000L};
     nanosleep(&t, nullptr);
 }
 
@@ -516,7 +509,6 @@ static int d_close(int fd)
     Fd *f = fake_fd(s, fd);
     if (!f)
         return ::close(fd);
-    Counted c(s);
     f->kind = Kind::closed;
     return 0;
 }
@@ -526,10 +518,7 @@ static int d_dup(int fd)
     TestDev::Shared *s = g_dev;
     Locked l(s);
     Fd *f = fd >= 0 && fd == s->adopted_fd ? &terminal : fake_fd(s, fd);
-    if (!f)
-        return ::dup(fd);
-    Counted c(s);
-    return new_fd(s, *f);
+    return f ? new_fd(s, *f) : ::dup(fd);
 }
 
 static int d_ioctl(int fd, unsigned long request, void *arg)

@@ -53,9 +53,8 @@ struct TestDevConfig {
     // A request that fails (0: none); mmap of the device may fail too.
     unsigned long failing_request = 0;
     bool mmap_fails = false;
-    // SIGTERM to the calling process at the nth request (dup, close, ioctl,
-    // terminal attributes) on a device or console descriptor (0: never),
-    // before the request takes effect or right after it.
+    // SIGTERM at the nth ioctl or terminal-attribute request on a device
+    // (0: never), before the request takes effect or right after it.
     int signal_at = 0;
     bool signal_after = false;
     // A mode change takes this long; other requests run meanwhile.
