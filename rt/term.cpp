@@ -69,6 +69,14 @@ static std::size_t reset_len;
 static constexpr int max_signal_restore = 8;
 static std::atomic<void (*)()> signal_restore[max_signal_restore];
 
+// Device requests of other threads (rk_hDeviceEnter): stopped once a fatal
+// signal restores the devices, and waited for, but not for longer than
+// this: a request that does not come back (or one the signal interrupted
+// on this very thread) is not waited for.
+static std::atomic<bool> devices_halted;
+static std::atomic<int> device_requests;
+static constexpr int device_wait_ms = 1000;
+
 static const RkConsoleKeyboardOps *keyboard_ops;
 static bool gfx_keyboard_active;
 
@@ -472,6 +480,11 @@ static void signal_restore_terminal()
 {
     RkConsole &c = __rk_con;
     int saved = errno;
+    devices_halted.store(true);
+    for (int ms = 0; ms < device_wait_ms && device_requests.load() > 0; ++ms) {
+        timespec t{0, 1'000'000};
+        nanosleep(&t, nullptr);
+    }
     bool console = con_kind() != RK_CON_NONE;
     if (console)
         fcntl(c.tty_fd, F_SETFL, c.old_fl);
@@ -646,4 +659,21 @@ void rk_hRemoveSignalRestore(void (*fn)())
         void (*expected)() = fn;
         slot.compare_exchange_strong(expected, nullptr);
     }
+}
+
+// The count goes up before the flag is read, and the signal path sets the
+// flag before it reads the count: a request either sees the flag or is seen
+// and waited for.
+bool rk_hDeviceEnter()
+{
+    device_requests.fetch_add(1);
+    if (!devices_halted.load())
+        return true;
+    device_requests.fetch_sub(1);
+    return false;
+}
+
+void rk_hDeviceLeave()
+{
+    device_requests.fetch_sub(1);
 }

@@ -126,6 +126,14 @@ int rk_hConsoleGfxMode(void (*exit_routine)(), void (*save)(), void (*restore)()
 int rk_hAddSignalRestore(void (*fn)());
 void rk_hRemoveSignalRestore(void (*fn)());
 
+// Device requests made beside the program's thread (a framebuffer driver's
+// pass, a console switch) go between these, so that a fatal signal stops
+// them before its routines restore the devices: Enter is false from the
+// moment the fatal-signal path begins, which first waits for the requests
+// already in progress. Leave only after an Enter that was true.
+bool rk_hDeviceEnter();
+void rk_hDeviceLeave();
+
 // Asks for access to I/O ports 0..0x3FF (the 16-colour planar path of the
 // framebuffer driver); sets has_port_access. 0 granted, -1 refused.
 int rk_hRequestPortAccess();

@@ -226,6 +226,18 @@ bool is_keypad_key(int kernel_code)
 
 // ---- virtual consoles --------------------------------------------------------
 
+// A console request of a switch, which runs on the background thread: none
+// is made once a fatal signal restores the console. Whether it was made and
+// succeeded.
+bool switch_request(unsigned long request, int value)
+{
+    if (!rk_hDeviceEnter())
+        return false;
+    const bool ok = rk_sys->ioctl(kbd.key_fd, request, reinterpret_cast<void *>(static_cast<intptr_t>(value))) == 0;
+    rk_hDeviceLeave();
+    return ok;
+}
+
 bool vt_active(unsigned short *active)
 {
     vt_stat st{};
@@ -282,9 +294,9 @@ bool switch_console(int n, int s)
     const bool gfx = __rk_con.gfx_exit && kbd.gfx_save && kbd.gfx_restore;
     if (gfx) {
         kbd.gfx_save();
-        rk_sys->ioctl(kbd.key_fd, KDSETMODE, reinterpret_cast<void *>(KD_TEXT));
+        switch_request(KDSETMODE, KD_TEXT);
     }
-    if (rk_sys->ioctl(kbd.key_fd, VT_ACTIVATE, reinterpret_cast<void *>(static_cast<intptr_t>(n))) == 0) {
+    if (switch_request(VT_ACTIVATE, n)) {
         int r = wait_for_console(static_cast<unsigned short>(n), switch_start_polls, generation);
         if (r == 1)
             r = wait_for_console(own, 0, generation);
@@ -292,7 +304,7 @@ bool switch_console(int n, int s)
             return false;
     }
     if (gfx) {
-        rk_sys->ioctl(kbd.key_fd, KDSETMODE, reinterpret_cast<void *>(KD_GRAPHICS));
+        switch_request(KDSETMODE, KD_GRAPHICS);
         kbd.gfx_restore();
     }
     std::memset(kbd.key_state, 0, sizeof kbd.key_state);
@@ -437,10 +449,15 @@ int console_init()
     kbd.key_fd = rk_sys->dup(__rk_con.tty_fd);
     if (kbd.key_fd < 0)
         return -1;
-    bool term_saved = false;
+    // The fatal-signal restore is armed with what was found before anything
+    // changes, so that a signal at any step leaves the keyboard as it was.
+    bool armed = false;
     if (rk_sys->ioctl(kbd.key_fd, KDGKBMODE, &kbd.key_old_mode) == 0 &&
         rk_sys->tcgetattr(kbd.key_fd, &kbd.key_old_term) == 0) {
-        term_saved = true;
+        sig_old_mode = kbd.key_old_mode;
+        sig_old_term = kbd.key_old_term;
+        sig_key_fd.store(kbd.key_fd);
+        armed = rk_hAddSignalRestore(signal_restore) == 0;
         termios raw = kbd.key_old_term;
         raw.c_iflag = 0;
         raw.c_oflag = 0;
@@ -448,12 +465,8 @@ int console_init()
         raw.c_cflag = (raw.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS8;
         raw.c_cc[VMIN] = 0;
         raw.c_cc[VTIME] = 0;
-        if (rk_sys->tcsetattr(kbd.key_fd, TCSANOW, &raw) == 0 &&
+        if (armed && rk_sys->tcsetattr(kbd.key_fd, TCSANOW, &raw) == 0 &&
             rk_sys->ioctl(kbd.key_fd, KDSKBMODE, reinterpret_cast<void *>(K_MEDIUMRAW)) == 0) {
-            sig_old_mode = kbd.key_old_mode;
-            sig_old_term = kbd.key_old_term;
-            sig_key_fd.store(kbd.key_fd);
-            rk_hAddSignalRestore(signal_restore);
             kbd.mode = Mode::console;
             __rk_con.kbd_poll = keyboard_console_handler;
             __rk_con.getch = keyboard_console_getch;
@@ -464,9 +477,11 @@ int console_init()
             return 0;
         }
     }
-    // The terminal is left as it was found.
-    if (term_saved)
+    // The terminal is left as it was found, then the restore disarmed.
+    if (armed)
         rk_sys->tcsetattr(kbd.key_fd, TCSANOW, &kbd.key_old_term);
+    sig_key_fd.store(-1);
+    rk_hRemoveSignalRestore(signal_restore);
     rk_sys->close(kbd.key_fd);
     kbd.key_fd = -1;
     return -1;
@@ -607,10 +622,12 @@ int keyboard_init()
 void keyboard_exit()
 {
     if (kbd.mode == Mode::console) {
-        sig_key_fd.store(-1);
-        rk_hRemoveSignalRestore(signal_restore);
+        // Restored first, then disarmed: a fatal signal in between only
+        // restores the same again.
         rk_sys->ioctl(kbd.key_fd, KDSKBMODE, reinterpret_cast<void *>(static_cast<intptr_t>(kbd.key_old_mode)));
         rk_sys->tcsetattr(kbd.key_fd, TCSANOW, &kbd.key_old_term);
+        sig_key_fd.store(-1);
+        rk_hRemoveSignalRestore(signal_restore);
         rk_sys->close(kbd.key_fd);
         kbd.key_fd = -1;
     } else if (kbd.mode == Mode::xterm) {

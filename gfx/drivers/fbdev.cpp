@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -78,7 +79,9 @@ FBDevState fb;
 
 // What a fatal signal must put back. Set once the thing is changed, cleared
 // once it is restored on the normal way out. (The console keyboard puts the
-// keyboard and the console's text mode back itself.)
+// keyboard and the console's text mode back itself.) restore_cmap is set
+// only when the device's colour map could be read: without it the device's
+// map is never written, since it could not be put back.
 std::atomic<bool> restore_mode, restore_cmap;
 std::atomic<bool> is_running;
 
@@ -396,7 +399,7 @@ void present()
         // anew. Any other screen sends its palette.
         if (fb.mode.bits_per_pixel == 4 && __rk_gfx->depth == 8)
             mark_all_dirty();
-        else
+        else if (restore_cmap.load())
             rk_sys->ioctl(fb.device_fd, FBIOPUTCMAP, &fb.cmap);
         if (fb.mouse_fd >= 0)
             rk_hSoftCursorPaletteChanged();
@@ -414,6 +417,13 @@ void present()
 
 void *driver_thread(void *)
 {
+    // Signals from outside go to the program's thread, so that the
+    // fatal-signal path can stop this one before it restores the device.
+    sigset_t block;
+    sigfillset(&block);
+    for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        sigdelset(&block, s);
+    pthread_sigmask(SIG_BLOCK, &block, nullptr);
     pthread_mutex_lock(&mutex);
     is_running.store(true);
     pthread_cond_broadcast(&cond);
@@ -425,8 +435,10 @@ void *driver_thread(void *)
         wait_retrace();
         ++fb.passes;
         pthread_cond_broadcast(&cond);
-        if (fb.is_active)
+        if (fb.is_active && rk_hDeviceEnter()) {
             present();
+            rk_hDeviceLeave();
+        }
         long pause = fb.vsync_flags & VSYNC_METHODS ? 8000
                      : rk_fbdev.refresh_rate > 0   ? 1000000 / rk_fbdev.refresh_rate
                                                    : 16666;
@@ -447,8 +459,10 @@ void driver_save_screen()
     pthread_mutex_lock(&mutex);
     bool open = fb.device_fd >= 0 && fb.framebuffer;
     fb.is_active = false;
-    if (open && restore_cmap.load())
+    if (open && restore_cmap.load() && rk_hDeviceEnter()) {
         rk_sys->ioctl(fb.device_fd, FBIOPUTCMAP, &fb.orig_cmap);
+        rk_hDeviceLeave();
+    }
     pthread_mutex_unlock(&mutex);
     if (open)
         post_event(RK_EVENT_WINDOW_LOST_FOCUS, 0);
@@ -607,13 +621,14 @@ bool setup_colormaps(int depth)
     ScreenState *s = __rk_gfx;
     const uint8_t *c = rk_palette_16.data;
     for (int k = 0; k < 16; ++k, c += 3) {
-        uint32_t b = c[0], g = c[1], r = c[2];
+        uint32_t r = c[0], g = c[1], b = c[2];
         fb.cmap.red[k] = static_cast<uint16_t>(r * 256);
         fb.cmap.green[k] = static_cast<uint16_t>(g * 256);
         fb.cmap.blue[k] = static_cast<uint16_t>(b * 256);
         s->device_palette[k] = r | (g << 8) | (b << 16);
     }
-    rk_sys->ioctl(fb.device_fd, FBIOPUTCMAP, &fb.cmap);
+    if (restore_cmap.load())
+        rk_sys->ioctl(fb.device_fd, FBIOPUTCMAP, &fb.cmap);
     for (int j = 0; j < 4096; ++j) {
         int r = (j & 0xF) * 16, g = j & 0xF0, b = (j & 0xF00) / 16;
         int best = 0, best_distance = INT_MAX;

@@ -91,6 +91,7 @@ struct TestDev::Shared {
     uint8_t gc_index, seq_index, map_mask;
     uint8_t gc[16], seq[8];
     TestDevCounters counters;
+    int requests;  // counted for signal_at
 };
 
 static TestDev::Shared *g_dev;
@@ -113,7 +114,12 @@ static void lock(TestDev::Shared *s)
     }
     long expected = 0;
     while (!s->owner.compare_exchange_weak(expected, me, std::memory_order_acquire)) {
-        expected = 0;
+        // A process that died inside a request (a fatal signal) leaves the
+        // lock held: the next caller takes it over.
+        int saved = errno;
+        if (expected == 0 || kill(static_cast<pid_t>(expected), 0) == 0 || errno != ESRCH)
+            expected = 0;
+        errno = saved;
         sched_yield();
     }
     s->depth = 1;
@@ -133,12 +139,35 @@ struct Locked {
     Locked(const Locked &) = delete;
     Locked &operator=(const Locked &) = delete;
 };
+
+// A request on a device descriptor: the configured signal comes before it,
+// or after it as the request's scope ends.
+struct Counted {
+    bool due, after;
+    explicit Counted(TestDev::Shared *s) : due(++s->requests == s->config.signal_at), after(s->config.signal_after)
+    {
+        if (due && !after)
+            raise(SIGTERM);
+    }
+    ~Counted() { if (due && after) raise(SIGTERM); }
+};
 }  // namespace
 
 static void pause_ms(int ms)
 {
     timespec t{0, ms * 1000000L};
     nanosleep(&t, nullptr);
+}
+
+// Lets other threads at the device for `ms` in the middle of a request.
+static void pause_unlocked(TestDev::Shared *s, int ms)
+{
+    int depth = s->depth;
+    s->depth = 1;
+    unlock(s);
+    pause_ms(ms);
+    lock(s);
+    s->depth = depth;
 }
 
 // Whether a process is still running (a zombie is not).
@@ -266,6 +295,8 @@ static int fb_put_var(TestDev::Shared *s, void *arg)
         return 0;
     s->mode = m;
     ++s->counters.mode_sets;
+    if (s->config.mode_set_ms)
+        pause_unlocked(s, s->config.mode_set_ms);
     return 0;
 }
 
@@ -403,14 +434,8 @@ static int vt_activate(TestDev::Shared *s, void *arg)
 static int vt_wait_active(TestDev::Shared *s, void *arg)
 {
     int n = value_of(arg);
-    for (int i = 0; i < 50 && s->active_vt != n; ++i) {
-        int depth = s->depth;
-        s->depth = 1;
-        unlock(s);
-        pause_ms(1);
-        lock(s);
-        s->depth = depth;
-    }
+    for (int i = 0; i < 50 && s->active_vt != n; ++i)
+        pause_unlocked(s, 1);
     return s->active_vt == n ? 0 : fail(EINTR);
 }
 
@@ -503,6 +528,7 @@ static int d_ioctl(int fd, unsigned long request, void *arg)
     Fd *f = fd >= 0 && fd == s->adopted_fd ? &terminal : fake_fd(s, fd);
     if (!f)
         return ::ioctl(fd, request, arg);
+    Counted c(s);
     if (request == s->config.failing_request)
         return fail(EIO);
     for (const Request &r : requests)
@@ -643,6 +669,7 @@ static int d_tcgetattr(int fd, termios *t)
     Fd *f = fake_fd(s, fd);
     if (!f)
         return ::tcgetattr(fd, t);
+    Counted c(s);
     if (f->kind != Kind::terminal)
         return fail(ENOTTY);
     *t = s->term;
@@ -656,6 +683,7 @@ static int d_tcsetattr(int fd, int when, const termios *t)
     Fd *f = fake_fd(s, fd);
     if (!f)
         return ::tcsetattr(fd, when, t);
+    Counted c(s);
     if (f->kind != Kind::terminal)
         return fail(ENOTTY);
     s->term = *t;

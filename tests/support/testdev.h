@@ -53,6 +53,12 @@ struct TestDevConfig {
     // A request that fails (0: none); mmap of the device may fail too.
     unsigned long failing_request = 0;
     bool mmap_fails = false;
+    // SIGTERM at the nth ioctl or terminal-attribute request on a device
+    // (0: never), before the request takes effect or right after it.
+    int signal_at = 0;
+    bool signal_after = false;
+    // A mode change takes this long; other requests run meanwhile.
+    int mode_set_ms = 0;
 };
 
 // The state a program must leave as it found it.
