@@ -24,10 +24,6 @@
 namespace Malwerk {
 using namespace GUI;
 
-void *BILD;
-int MX, MY, BUTTONS, NUM2;
-RkString WERKZEUG, FILE;
-
 static int FARBE, W;
 static float ALTEPOS_X, ALTEPOS_Y;
 // Whether ALTEPOS holds a position read inside the window: pen segments

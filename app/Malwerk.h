@@ -1,18 +1,9 @@
-// The paint program's shared state: read by the toolbar (GUI) and the main
-// loop (Malwerk).
+// The paint program's main loop; its shared state is in app/State.h.
 #pragma once
-#include <cstdint>
 
-struct RkString;
+#include "app/State.h"
 
 namespace Malwerk {
-extern void *BILD;        // the canvas, 719x553, 32-bit
-extern int MX, MY;        // pointer in window pixels (-1: no position)
-extern int BUTTONS;       // mouse buttons (1 = left alone; -1: no position)
-extern int NUM2;          // last clicked button, 0 = none
-extern RkString WERKZEUG; // tool name in the status line
-extern RkString FILE;     // file name of Save and Load, shown in the top bar
-
 // Builds one frame on the screen: clear, toolbar, canvas.
 void BILD_AUFBAUEN();
 // The start-up state on an open screen: black pen, a white canvas BILD.
