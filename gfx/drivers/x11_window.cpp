@@ -1053,4 +1053,5 @@ const DisplayDriver rk_gfxDriverX11 = {
     rk_hX11FetchModes,
     nullptr,
     nullptr,
+    rk_hX11ScreenInfo,
 };
