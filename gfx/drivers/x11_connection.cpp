@@ -1,5 +1,6 @@
 // The X11 driver's connection: the display opened and closed, the error
-// handlers, the lost display that ends the program, and the driver lock.
+// handlers, the lost display that ends the program, the driver lock, the
+// bounded waits for the server, and the driver's table.
 #include "gfx/drivers/x11_private.h"
 
 #include <algorithm>

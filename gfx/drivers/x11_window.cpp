@@ -1,6 +1,6 @@
 // The X11 driver's windows: the content, frame and full-screen windows with
-// their caption, class, icon, hints, decorations and cursors, the window
-// operations of the driver table, and the table itself.
+// their caption, class, icon, hints, decorations and cursors, and the window
+// operations of the driver table.
 #include "gfx/drivers/x11_private.h"
 
 #include <cstdlib>
