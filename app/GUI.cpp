@@ -6,7 +6,7 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "app/Malwerk.h"
+#include "app/State.h"
 #include "gfx/core/target.h"
 #include "gfx/draw/line.h"
 #include "gfx/draw/put.h"

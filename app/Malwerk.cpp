@@ -30,11 +30,6 @@
 namespace Malwerk {
 using namespace GUI;
 
-void *BILD;
-int MX, MY, BUTTONS, GEDRUECKT;
-std::string WERKZEUG, FILE;
-NamensEingabe EINGABE;
-
 static int FARBE, W;
 static float ALTEPOS_X, ALTEPOS_Y;
 // Whether ALTEPOS holds a position read inside the window: pen segments

@@ -12,7 +12,7 @@
 
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
-#include "gfx/draw/clear.h"
+#include "gfx/core/box.h"
 #include "gfx/draw/paint.h"
 #include "gfx/drivers/driver.h"
 #include "ratio.h"

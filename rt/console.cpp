@@ -351,10 +351,20 @@ void rk_Delay(int ms)
     rk_hPause(ms);
 }
 
+// Whether the view leaves rows out: asked by the terminal layer at exit.
+static bool view_is_partial()
+{
+    int top = 0, bottom = 0, rows = 0;
+    rk_ConsoleGetView(&top, &bottom);
+    rk_GetSize(nullptr, &rows);
+    return top != 1 || bottom != rows;
+}
+
 void rk_ConsoleSetView(int top, int bottom)
 {
     con.view_top = top;
     con.view_bottom = bottom;
+    rk_hTermSetViewCheck(view_is_partial);
 }
 
 void rk_ConsoleGetView(int *top, int *bottom)

@@ -5,12 +5,9 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "rt/term.h"
-
 RkContext __rk_ctx;
 
 static thread_local int error_num;
-int __rk_is_inicnt;
 
 int rk_ErrorSetNum(int err)
 {
@@ -57,22 +54,6 @@ void rk_TlsFreeCtxTb()
         rk_TlsDelCtx(i);
 }
 
-void rk_hRtInit()
-{
-    if (++__rk_is_inicnt != 1)
-        return;
-    std::memset(&__rk_ctx, 0, sizeof __rk_ctx);
-    rk_hInit();
-}
-
-void rk_hRtExit()
-{
-    if (__rk_is_inicnt <= 0 || --__rk_is_inicnt != 0)
-        return;
-    std::fflush(nullptr);
-    rk_hEnd(0);
-}
-
 void rk_Init(int argc, char **argv, int option)
 {
     __rk_ctx.argc = argc;
@@ -104,17 +85,4 @@ char *rk_hGetExeName(char *buf, int size)
     buf[n] = '\0';
     char *slash = std::strrchr(buf, '/');
     return slash ? slash + 1 : buf;
-}
-
-// The static constructor and destructor. The destructor runs after the exit
-// procedures the program's modules registered (the graphics layer's among
-// them), so the terminal is restored after the screen has closed.
-[[gnu::constructor(101), gnu::used]] static void rk_hDoInit()
-{
-    rk_hRtInit();
-}
-
-[[gnu::destructor(101), gnu::used]] static void rk_hDoExit()
-{
-    rk_hRtExit();
 }

@@ -1,5 +1,5 @@
 // Runtime base: the global context record, context slots, error number,
-// start-up and shutdown.
+// the program's arguments and its end. The lowest module: it uses no other.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -76,9 +76,6 @@ void rk_TlsFreeCtxTb();
 // forgotten with it.
 void rk_hTlsSetRelease(int index, void (*release)(void *block));
 
-// Start-up (counted) and shutdown; the outermost pair does the work.
-void rk_hRtInit();
-void rk_hRtExit();
 void rk_Init(int argc, char **argv, int option);
 [[noreturn]] void rk_End(int code);
 

@@ -14,11 +14,11 @@
 #include <termcap.h>
 #include <unistd.h>
 
-#include "rt/console.h"
 #include "rt/rt.h"
 #include "rt/sysdev.h"
 
 RkConsole __rk_con;
+int __rk_is_inicnt;
 
 // Capability names of the terminal database, by code.
 static constexpr const char *cap_names[RK_TERM_CAPS] = {
@@ -79,6 +79,7 @@ static constexpr int device_wait_ms = 1000;
 
 static const RkConsoleKeyboardOps *keyboard_ops;
 static bool gfx_keyboard_active;
+static bool (*view_is_partial)();
 
 static int con_kind()
 {
@@ -324,10 +325,7 @@ void rk_hExitConsole()
     if (c.mouse_exit)
         c.mouse_exit();
     unlock();
-    int top = 0, bottom = 0, view_rows = 0;
-    rk_ConsoleGetView(&top, &bottom);
-    rk_GetSize(nullptr, &view_rows);
-    if (top != 1 || bottom != view_rows) {
+    if (view_is_partial && view_is_partial()) {
         rk_hTermOut(RK_TERM_CS, c.rows - 1, 0);
         rk_hTermOut(RK_TERM_CL, 0, 0);
         rk_hTermOut(RK_TERM_HO, 0, 0);
@@ -587,6 +585,11 @@ void rk_hEnd(int from_signal)
         rk_unix_hEnd();
 }
 
+void rk_hTermSetViewCheck(bool (*partial)())
+{
+    view_is_partial = partial;
+}
+
 int rk_hRequestPortAccess()
 {
     __rk_con.has_port_access = rk_sys->ioperm(0, 0x400, 1) == 0 ? 1 : 0;
@@ -676,4 +679,35 @@ bool rk_hDeviceEnter()
 void rk_hDeviceLeave()
 {
     device_requests.fetch_sub(1);
+}
+
+void rk_hRtInit()
+{
+    if (++__rk_is_inicnt != 1)
+        return;
+    std::memset(&__rk_ctx, 0, sizeof __rk_ctx);
+    rk_hInit();
+}
+
+void rk_hRtExit()
+{
+    if (__rk_is_inicnt <= 0 || --__rk_is_inicnt != 0)
+        return;
+    std::fflush(nullptr);
+    rk_hEnd(0);
+}
+
+// The static constructor and destructor. The destructor runs after the exit
+// procedures the program's modules registered (the graphics layer's among
+// them), so the terminal is restored after the screen has closed. Every
+// program that uses the console links this file: the console reads its keys
+// through it.
+[[gnu::constructor(101), gnu::used]] static void rk_hDoInit()
+{
+    rk_hRtInit();
+}
+
+[[gnu::destructor(101), gnu::used]] static void rk_hDoExit()
+{
+    rk_hRtExit();
 }

@@ -1,7 +1,9 @@
-// Unix terminal layer: raw input on the controlling terminal, its restoration
-// at exit and on fatal signals, terminal control output, and the console
-// handler slots through which the console keyboard, the console mouse and a
-// console graphics driver plug in from above.
+// Unix terminal layer: the runtime's start-up and shutdown, raw input on the
+// controlling terminal, its restoration at exit and on fatal signals,
+// terminal control output, and the console handler slots through which the
+// console keyboard, the console mouse and a console graphics driver plug in
+// from above. Below the console (rt/console.h), above the context record
+// (rt/rt.h).
 #pragma once
 #include <cstdio>
 #include <pthread.h>
@@ -88,6 +90,13 @@ extern RkConsole __rk_con;
 // Start-up nesting counter of rk_hRtInit / rk_hRtExit.
 extern int __rk_is_inicnt;
 
+// The runtime's start-up (counted) and shutdown, run by the static
+// constructor and destructor of this layer; the outermost pair does the
+// work: the context record is zeroed and the terminal set up, and at the end
+// put back.
+void rk_hRtInit();
+void rk_hRtExit();
+
 // Platform start-up and shutdown (called by rk_hRtInit / rk_hRtExit).
 // rk_hEnd's flag is 1 when called from a fatal signal.
 void rk_hInit();
@@ -101,6 +110,11 @@ void rk_hExitConsole();
 
 // Terminal control output: 0 written, -1 not available.
 int rk_hTermOut(int code, int a, int b);
+
+// The console (rt/console.cpp) tells through `partial` whether its text view
+// leaves rows of the terminal out; the terminal's scroll region is then
+// reset at exit. Without it the view is the whole terminal.
+void rk_hTermSetViewCheck(bool (*partial)());
 
 // The console keyboard, registered by the module that provides it so this
 // layer never calls up into the graphics drivers. start keeps save/restore

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev     # the fuzz targets
-  libgtest-dev python3         # tests (python3: the built-in data's encoder)
+  libgtest-dev python3         # tests (python3: the built-in data's encoder, the layering check)
   python3-pil                  # tests: PNG files written and decoded by Pillow
   libx11-dev libxext-dev libxrandr-dev libxpm-dev
   libncurses-dev               # the terminal capability database (libtinfo)

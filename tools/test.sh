@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, the installed
-# runtime with the examples and the Debian package, the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, the thread tests under ThreadSanitizer,
-# and a short run of each fuzz target.
+# Sets up, builds and runs every test: the normal build with the layering
+# check, the installed runtime with the examples and the Debian package, the
+# AddressSanitizer + UndefinedBehaviorSanitizer build, the thread tests under
+# ThreadSanitizer, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
@@ -11,6 +11,9 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMALWERK_WERROR=ON -DMALWERK_TESTS=ON >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$jobs"
+# The layering over the includes and the library's calls: no layer reaches
+# up, no modules depend on each other in a circle (docs/ARCHITECTURE.md).
+python3 tools/check_layers.py build
 
 # The installed runtime: both examples built against a staged install, once
 # through the CMake package and once through pkg-config; the picture the

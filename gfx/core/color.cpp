@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "gfx/core/screen.h"
-#include "gfx/core/target.h"
-#include "gfx/draw/builtin.h"
-#include "gfx/drivers/driver.h"
+#include "gfx/core/builtin.h"
+#include "gfx/core/context.h"
+#include "gfx/core/display.h"
+#include "gfx/core/lock.h"
 
 // Attribute-to-colour associations: the four CGA sets (3, 2, 1, 0 from
 // offset 0), then mono; the EGA tables for 16 and 64 colours.

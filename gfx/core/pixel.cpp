@@ -5,7 +5,6 @@
 #include <emmintrin.h>
 #include <immintrin.h>
 
-#include "gfx/core/screen.h"
 
 PutPixelFn rk_hPutPixelSolid = rk_hPutPixel4, rk_hPutPixelAlpha = rk_hPutPixel4;
 GetPixelFn rk_hGetPixel = rk_hGetPixel4;
@@ -428,6 +427,20 @@ void rk_hPixelSetAlpha4MMX(void *dst, uint32_t c, std::size_t count)
 }
 
 // ---- selection -----------------------------------------------------------
+
+uint32_t _rk_CpuDetect()
+{
+    static uint32_t detected_cpu;
+    if (detected_cpu)
+        return detected_cpu;
+    unsigned eax, ebx, ecx, edx;
+    // x86-64 always has the identification instruction.
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx))
+        detected_cpu = (eax << 20) | (edx & 0x0FFFFFFFu);
+    else
+        detected_cpu = 0x40000000u;
+    return detected_cpu;
+}
 
 void rk_hSetupFuncs(int bpp)
 {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "gfx/core/target.h"
+#include "gfx/core/state.h"
 
 using PixelCpyFn = void (*)(void *dst, const void *src, std::size_t count);
 using MemCpyFn = void *(*)(void *dst, const void *src, std::size_t n);
@@ -21,6 +21,8 @@ extern MemSetFn rk_hMemSet;
 
 // Selects the routines above for `bpp` and the processor.
 void rk_hSetupFuncs(int bpp);
+// The processor's identification word, read once.
+uint32_t _rk_CpuDetect();
 
 void rk_hPutPixel1(DrawContext *ctx, int x, int y, uint32_t c);
 void rk_hPutPixel2(DrawContext *ctx, int x, int y, uint32_t c);

@@ -4,27 +4,15 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "gfx/core/builtin.h"
 #include "gfx/core/color.h"
+#include "gfx/core/hooks.h"
 #include "gfx/core/mem.h"
 #include "gfx/core/pixel.h"
 #include "gfx/core/target.h"
-#include "gfx/draw/builtin.h"
-#include "gfx/draw/clear.h"
-#include "gfx/drivers/driver.h"
-#include "gfx/drivers/fbdev.h"
-#include "gfx/drivers/x11.h"
-#include "gfx/input/keys.h"
-#include "gfx/input/mouse.h"
-#include "gfx/text/cells.h"
-#include "gfx/text/lineinput.h"
-#include "gfx/text/print.h"
 #include "rt/console.h"
 #include "rt/rt.h"
 #include "rt/str.h"
-
-ScreenState *__rk_gfx;
-char *__rk_window_title;
-uint32_t *__rk_color_conv_16to32;
 
 static char window_title_buff[128];
 static int screen_id = 1;
@@ -58,38 +46,21 @@ const ModeInfo mode_info[RK_NUM_MODES] = {
 #undef F14
 #undef F16
 
-// The graphics routines installed as console hooks while a screen is open.
-static const ConsoleHooks gfx_hooks = [] {
+// The console hooks a screen installs: the core's own routines, then those
+// of the modules in the hook table.
+static ConsoleHooks console_hooks()
+{
     ConsoleHooks h{};
-    h.inkey = rk_GfxInkey;
-    h.getkey = rk_GfxGetkey;
-    h.keyhit = rk_GfxKeyHit;
-    h.cls = rk_GfxClear;
     h.color = rk_GfxColor;
-    h.locate = rk_GfxLocate;
     h.width = rk_GfxWidth;
-    h.getx = rk_GfxGetX;
-    h.gety = rk_GfxGetY;
-    h.getxy = rk_GfxGetXY;
-    h.getsize = rk_GfxGetSize;
-    h.printbuffer = rk_GfxPrintBufferEx;
-    h.printbufferwstr = rk_GfxPrintBufferWstrEx;
-    h.readstr = rk_GfxReadStr;
-    h.multikey = rk_GfxMultikey;
-    h.getmouse = rk_GfxGetMouse;
-    h.setmouse = rk_GfxSetMouse;
     h.in = rk_GfxIn;
     h.out = rk_GfxOut;
     h.viewupdate = rk_GfxViewUpdate;
-    h.lineinput = rk_GfxLineInput;
-    h.lineinputwstr = rk_GfxLineInputWstr;
-    h.readxy = rk_GfxReadXY;
-    h.sleep = rk_GfxSleep;
-    h.isredir = rk_GfxIsRedir;
     h.pagecopy = rk_GfxPageCopy;
     h.pageset = rk_GfxPageSet;
+    rk_hScreenHooksConsole(&h);
     return h;
-}();
+}
 
 // Frees everything the open screen owns; leaves no screen.
 static void close_screen()
@@ -99,7 +70,7 @@ static void close_screen()
         return;
     if (s->driver && s->driver->exit)
         s->driver->exit();
-    (void)rk_hResetCharCells(false);
+    rk_hScreenHooksClose();
     if (s->page) {
         for (int i = 0; i < s->num_pages; ++i)
             rk_hAlignedFree(s->page[i]);
@@ -152,14 +123,15 @@ static bool alloc_screen_buffers(ScreenState *s, int pages)
     return __rk_color_conv_16to32 != nullptr;
 }
 
-static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int refresh, int flags);
+static int set_mode(DriverSelectFn select, const ModeInfo *record, int mode, int depth, int pages, int refresh,
+                    int flags);
 
 // Runs at process exit (and closes a half-opened screen): the console is
 // left as it is.
 static void exit_proc()
 {
     if (__rk_gfx)
-        set_mode(nullptr, 0, 0, 0, 0, RK_MODE_EXITING);
+        set_mode(nullptr, nullptr, 0, 0, 0, 0, RK_MODE_EXITING);
 }
 
 static void default_window_title()
@@ -175,7 +147,8 @@ static void default_window_title()
     __rk_window_title = name;
 }
 
-static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int refresh, int flags)
+static int set_mode(DriverSelectFn select, const ModeInfo *record, int mode, int depth, int pages, int refresh,
+                    int flags)
 {
     if (pages <= 0)
         pages = record ? record->num_pages : 1;
@@ -188,7 +161,7 @@ static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int 
 
     ScreenState *s = nullptr;
     if (mode != 0 && record && record->w != 0) {
-        __rk_ctx.hooks = gfx_hooks;
+        __rk_ctx.hooks = console_hooks();
         s = __rk_gfx = static_cast<ScreenState *>(std::calloc(1, sizeof(ScreenState)));
         if (!s) {
             std::memset(&__rk_ctx.hooks, 0, sizeof __rk_ctx.hooks);
@@ -247,7 +220,7 @@ static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int 
         default_window_title();
 
         const DisplayDriver *driver =
-            rk_hSelectDriver(__rk_window_title, s->w, s->h * s->scanline_size, s->depth, refresh > 0 ? refresh : 0, flags);
+            select(__rk_window_title, s->w, s->h * s->scanline_size, s->depth, refresh > 0 ? refresh : 0, flags);
         if (!driver) {
             exit_proc();
             return rk_ErrorSetNum(RK_ERR_STATE);
@@ -262,7 +235,7 @@ static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int 
             exit_proc();
             return rk_ErrorSetNum(RK_ERR_STATE);
         }
-        if (!rk_hResetCharCells(true)) {
+        if (!rk_hScreenHooksGrid()) {
             exit_proc();
             return rk_ErrorSetNum(RK_ERR_STATE);
         }
@@ -283,7 +256,7 @@ static int set_mode(const ModeInfo *record, int mode, int depth, int pages, int 
     return rk_ErrorSetNum(RK_OK);
 }
 
-int rk_GfxScreenRes(int width, int height, int depth, int pages, int flags, int refresh)
+int rk_hScreenRes(DriverSelectFn select, int width, int height, int depth, int pages, int flags, int refresh)
 {
     switch (depth) {
     case 1: case 2: case 4: case 8: case 15: case 16: case 24: case 32:
@@ -305,48 +278,22 @@ int rk_GfxScreenRes(int width, int height, int depth, int pages, int flags, int 
     record.text_w = static_cast<uint16_t>(width / rk_font_8x8.w);
     record.text_h = static_cast<uint16_t>(height / rk_font_8x8.h);
     record.aspect = 1.0f;
-    int r = set_mode(&record, -1, depth, pages, refresh, flags);
+    int r = set_mode(select, &record, -1, depth, pages, refresh, flags);
     if (r == 0)
         __rk_ctx.con_out_column = 0;
     return r;
 }
 
-int rk_GfxScreen(int mode, int depth, int pages, int flags, int refresh)
+int rk_hScreen(DriverSelectFn select, int mode, int depth, int pages, int flags, int refresh)
 {
     if (static_cast<unsigned>(mode) > RK_NUM_MODES || (mode != 0 && mode_info[mode - 1].w == 0))
         return rk_ErrorSetNum(RK_ERR_STATE);
     if (mode == 0) {
-        set_mode(nullptr, 0, depth, pages, refresh, flags);
-    } else if (set_mode(&mode_info[mode - 1], mode, depth, pages, refresh, flags) == 0) {
+        set_mode(select, nullptr, 0, depth, pages, refresh, flags);
+    } else if (set_mode(select, &mode_info[mode - 1], mode, depth, pages, refresh, flags) == 0) {
         __rk_ctx.con_out_column = 0;
     }
     return 0;
-}
-
-void rk_GfxLock()
-{
-    ScreenState *s = __rk_gfx;
-    if (!s)
-        return;
-    if (s->lock_count == 0 && s->driver && s->driver->lock)
-        s->driver->lock();
-    ++s->lock_count;
-}
-
-void rk_GfxUnlock(int first, int last)
-{
-    ScreenState *s = __rk_gfx;
-    if (!s)
-        return;
-    if (first < 0)
-        first = 0;
-    if (last < 0)
-        last = s->h - 1;
-    DrawContext *ctx = rk_hGetContext();
-    if (last >= first && last < s->h && ctx->work_page == s->visible_page)
-        std::memset(s->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
-    if (s->lock_count != 0 && --s->lock_count == 0 && s->driver && s->driver->unlock)
-        s->driver->unlock();
 }
 
 uint8_t *rk_GfxScreenPtr()
@@ -470,7 +417,7 @@ int rk_GfxWidth(int cols, int rows)
     s->text_h = rows;
     s->text_w = cols;
     s->font = font;
-    if (!rk_hResetCharCells(true)) {
+    if (!rk_hScreenHooksGrid()) {
         // No cells for the new grid: the old grid stays as it was.
         s->text_w = old_w;
         s->text_h = old_h;
@@ -481,7 +428,7 @@ int rk_GfxWidth(int cols, int rows)
     rk_GfxView(RK_VIEW_OMITTED, RK_VIEW_OMITTED, RK_VIEW_OMITTED, RK_VIEW_OMITTED, 0, 0,
                RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2);
     rk_ConsoleSetView(-1, -1);
-    rk_GfxClear(0);
+    rk_hScreenHooksRegrid();
     return prev;
 }
 
@@ -496,34 +443,4 @@ void rk_GfxSetWindowTitle(RkString *title)
     rk_hStrDelTemp(title);
 }
 
-void rk_GfxSleep(int ms)
-{
-    if (ms == -1) {
-        while (!rk_hGfxInputBufferChanged())
-            rk_hPause(50);
-        return;
-    }
-    if (ms >= 100) {
-        do {
-            if (rk_hGfxInputBufferChanged())
-                return;
-            ms -= 50;
-            rk_hPause(50);
-        } while (ms > 50);
-    }
-    if (ms > 0)
-        rk_hPause(ms);
-}
-
 void rk_GfxViewUpdate() {}
-
-void rk_hScreenInfo(int *w, int *h, int *depth, int *refresh)
-{
-    int v[4] = {0, 0, 0, 0};
-    if (rk_hX11ScreenInfo(&v[0], &v[1], &v[2], &v[3]) != 0 && rk_hFBDevInfo(&v[0], &v[1], &v[2], &v[3]) != 0)
-        v[0] = v[1] = v[2] = v[3] = 0;
-    int *out[4] = {w, h, depth, refresh};
-    for (int i = 0; i < 4; ++i)
-        if (out[i])
-            *out[i] = v[i];
-}

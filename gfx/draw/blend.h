@@ -1,7 +1,15 @@
-// The blender variants behind rk_hPutTrans and rk_hPutAlphaMask: plain ones
-// and SIMD ones that give identical results.
+// The blender routine type of the image puts, and the variants behind
+// rk_hPutTrans and rk_hPutAlphaMask: plain ones and SIMD ones that give
+// identical results.
 #pragma once
-#include "gfx/draw/put.h"
+#include <cstdint>
+
+// A blender writes a rectangle that already lies inside both images. Rows
+// follow each other at the given pitches (bytes); height is at least 1. The
+// last three words come from the caller unchanged and mean whatever the
+// blender makes of them (this layer's blenders ignore them).
+using BlenderFn = void (*)(const uint8_t *src, uint8_t *dst, int width, int height, int src_pitch, int dst_pitch,
+                           uint32_t alpha, intptr_t user_function, void *user_parameter);
 
 #define RK_BLENDER_ARGS                                                                                             \
     const uint8_t *src, uint8_t *dst, int width, int height, int src_pitch, int dst_pitch, uint32_t alpha,          \

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <utility>
 
+#include "gfx/core/box.h"
 #include "gfx/core/color.h"
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
-#include "gfx/draw/clear.h"
 
 // The low 16 bits of `style` in reverse bit order, so that a straight line
 // walked from its other end keeps its pattern anchored at the first endpoint.

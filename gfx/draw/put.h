@@ -4,13 +4,7 @@
 #include <cstdint>
 
 #include "gfx/core/target.h"
-
-// A blender writes a rectangle that already lies inside both images. Rows
-// follow each other at the given pitches (bytes); height is at least 1. The
-// last three words come from the caller unchanged and mean whatever the
-// blender makes of them (this layer's blenders ignore them).
-using BlenderFn = void (*)(const uint8_t *src, uint8_t *dst, int width, int height, int src_pitch, int dst_pitch,
-                           uint32_t alpha, intptr_t user_function, void *user_parameter);
+#include "gfx/draw/blend.h"
 
 inline constexpr int RK_NO_RECT = static_cast<int>(0xFFFF0000u);
 inline constexpr int RK_PUT_ALPHA = 6;  // put mode that turns 8-bit images into alpha masks

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "gfx/core/builtin.h"
 #include "gfx/core/color.h"
 #include "gfx/core/screen.h"
-#include "gfx/draw/builtin.h"
 #include "rt/rt.h"
 #include "rt/str.h"
 

@@ -78,3 +78,17 @@ const DisplayDriver *rk_hSelectDriver(const char *title, int w, int h, int depth
     rk_hX11CheckEnd();
     return d;
 }
+
+void rk_hScreenInfo(int *w, int *h, int *depth, int *refresh)
+{
+    int v[4] = {0, 0, 0, 0};
+    const DisplayDriver *const *it = __rk_gfx_drivers_list;
+    while (*it && (!(*it)->screen_info || (*it)->screen_info(&v[0], &v[1], &v[2], &v[3]) != 0))
+        ++it;
+    if (!*it)
+        v[0] = v[1] = v[2] = v[3] = 0;
+    int *out[4] = {w, h, depth, refresh};
+    for (int i = 0; i < 4; ++i)
+        if (out[i])
+            *out[i] = v[i];
+}

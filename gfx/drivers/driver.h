@@ -1,24 +1,10 @@
-// Display drivers: the table every driver provides, the list they are
-// chosen from and the selection that opening a screen runs.
+// Display drivers: the list they are chosen from, the Null driver, the
+// selection that opening a screen runs, and the screen information asked of
+// them. The table each driver fills is the core's (gfx/core/display.h).
 #pragma once
 #include <cstdint>
 
-struct DisplayDriver {
-    const char *name;
-    int (*init)(const char *title, int w, int h, int depth, int refresh_rate, int flags);
-    void (*exit)();
-    void (*lock)();
-    void (*unlock)();
-    void (*set_palette)(int index, int r, int g, int b);
-    void (*wait_vsync)();
-    int (*get_mouse)(int *x, int *y, int *wheel, int *buttons, int *clip);
-    void (*set_mouse)(int x, int y, int cursor, int clip);
-    void (*set_window_title)(const char *title);
-    int (*set_window_pos)(int x, int y);
-    int *(*fetch_modes)(int depth, int *count);
-    void (*flip)();
-    void (*poll_events)();
-};
+#include "gfx/core/display.h"
 
 inline constexpr int RK_MAX_DRIVERS = 3;
 // Null-terminated, in the order drivers are tried.
@@ -29,3 +15,8 @@ extern const char *__rk_gfx_driver_name;
 
 // Chooses and opens a driver for the open screen; null when every pass fails.
 const DisplayDriver *rk_hSelectDriver(const char *title, int w, int h, int depth, int refresh, int flags);
+
+// Size, depth and refresh rate of the desktop or device: the answer of the
+// first driver in the list that has one; all 0 when none does. Null
+// addresses are skipped.
+void rk_hScreenInfo(int *w, int *h, int *depth, int *refresh);

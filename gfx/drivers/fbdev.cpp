@@ -18,7 +18,7 @@
 
 #include "gfx/core/mem.h"
 #include "gfx/core/screen.h"
-#include "gfx/draw/builtin.h"
+#include "gfx/core/builtin.h"
 #include "gfx/drivers/blit.h"
 #include "gfx/drivers/conkbd.h"
 #include "gfx/drivers/softcursor.h"
@@ -903,5 +903,5 @@ int rk_hFBDevInfo(int *width, int *height, int *depth, int *rate)
 const DisplayDriver rk_gfxDriverFBDev = {
     "FBDev",          driver_init,        driver_exit,      driver_lock,      driver_unlock,
     driver_set_palette, driver_wait_vsync, driver_get_mouse, driver_set_mouse, nullptr,
-    nullptr,          driver_fetch_modes, nullptr,          nullptr,
+    nullptr,          driver_fetch_modes, nullptr,          nullptr,          rk_hFBDevInfo,
 };

@@ -5,7 +5,7 @@
 // also reports switches of virtual console.
 #pragma once
 
-#include "gfx/drivers/driver.h"
+#include "gfx/core/display.h"
 
 struct FBDevDriver {
     int w;

@@ -473,4 +473,5 @@ const DisplayDriver rk_gfxDriverOpenGL = {
     rk_hX11FetchModes,
     driver_flip,
     nullptr,
+    nullptr,  // the X11 driver before it answers for the same display
 };

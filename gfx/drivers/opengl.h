@@ -6,7 +6,7 @@
 
 #include <GL/glx.h>
 
-#include "gfx/drivers/driver.h"
+#include "gfx/core/display.h"
 
 // Mode flags of the OpenGL driver's buffer options.
 inline constexpr int RK_MODE_STENCIL_BUFFER = 0x10000;       // 8 stencil bits unless preset

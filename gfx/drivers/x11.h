@@ -7,7 +7,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
-#include "gfx/drivers/driver.h"
+#include "gfx/core/display.h"
 
 // The one record of the X11 window.
 struct X11Window {

@@ -1,6 +1,6 @@
-// State of the X11 driver shared by its window, input and full-screen
-// files and the OpenGL driver, which shares the window. Private to
-// gfx/drivers/.
+// State of the X11 driver shared by its files (connection, window, image,
+// presentation, input, full screen) and the OpenGL driver, which shares the
+// window. Private to gfx/drivers/.
 #pragma once
 #include <atomic>
 #include <pthread.h>
@@ -43,6 +43,9 @@ struct X11Private {
     std::atomic<bool> is_running;
     bool xlib_inited;
     std::atomic<bool> display_lost;  // the server went away: no more X calls
+    // The window thread runs from a successful start to its join.
+    std::atomic<bool> thread_started;
+    int last_error;  // code of the last protocol error the handler saw
 
     // Input (the focus and click time survive mode changes).
     int has_focus;
@@ -77,15 +80,41 @@ int rk_hX11TranslateKey(XKeyEvent *event);
 // two seconds; false when it never succeeds.
 bool rk_hX11GrabPointer(unsigned interval_us);
 
-// Window (x11_window.cpp): switches between window and full screen in the
-// window thread.
+// Connection (x11_connection.cpp).
+// True while a display is open and has not been lost.
+bool rk_hX11Alive();
+// True for an empty display name or one beginning with ":" or "unix:".
+bool rk_hX11DisplayIsLocal();
+// Waits (at most two seconds) for a structure event of `type` on `win` and
+// handles it.
+void rk_hX11WaitFor(Window win, int type);
+// Unmaps a mapped window and waits (bounded) for the server to confirm.
+void rk_hX11UnmapAndWait(Window win);
+
+// Windows (x11_window.cpp): the content, frame and full-screen windows made
+// with everything the window manager is told; false when the content window
+// cannot be made, the decorations cannot be removed or the display is lost.
+bool rk_hX11CreateWindows(const char *title, int flags);
+// Their cursors, colour map and hints freed and the windows destroyed; the
+// display must be alive.
+void rk_hX11DestroyWindows();
+
+// Images (x11_image.cpp): the X11 driver's start and stop hooks of the
+// window thread, which make and free the image, the shape mask and the
+// shown window. Start returns 0 or -1.
+int rk_hX11WindowStart();
+void rk_hX11WindowStop();
+
+// Presentation (x11_present.cpp).
+// The X11 driver's update hook: sends the changed lines to the window.
+void rk_hX11Present();
+// Starts the window thread and waits (bounded) until its start hook has run;
+// 0 when it runs, -1 when it could not start or its start hook failed.
+int rk_hX11StartThread();
+// Switches between window and full screen in the window thread.
 void rk_hX11Toggle();
 // Marks every display line dirty.
 void rk_hX11DirtyAll();
-// Unmaps a mapped window and waits (bounded) for the server to confirm.
-void rk_hX11UnmapAndWait(Window win);
-// True for an empty display name or one beginning with ":" or "unix:".
-bool rk_hX11DisplayIsLocal();
 
 // Full screen (x11_fullscreen.cpp): fills the XRandR state at start.
 void rk_hX11SetupXRandR(int refresh_rate);

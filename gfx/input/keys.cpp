@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-#include "gfx/core/screen.h"
+#include "gfx/core/hooks.h"
+#include "gfx/core/lock.h"
+#include "gfx/core/state.h"
 #include "rt/console.h"
 #include "rt/rt.h"
 #include "rt/str.h"
@@ -140,3 +142,34 @@ int rk_GfxIsRedir(int is_input)
 {
     return 0;
 }
+
+void rk_GfxSleep(int ms)
+{
+    if (ms == -1) {
+        while (!rk_hGfxInputBufferChanged())
+            rk_hPause(50);
+        return;
+    }
+    if (ms >= 100) {
+        do {
+            if (rk_hGfxInputBufferChanged())
+                return;
+            ms -= 50;
+            rk_hPause(50);
+        } while (ms > 50);
+    }
+    if (ms > 0)
+        rk_hPause(ms);
+}
+
+static void keys_console_hooks(ConsoleHooks *h)
+{
+    h->inkey = rk_GfxInkey;
+    h->getkey = rk_GfxGetkey;
+    h->keyhit = rk_GfxKeyHit;
+    h->multikey = rk_GfxMultikey;
+    h->sleep = rk_GfxSleep;
+    h->isredir = rk_GfxIsRedir;
+}
+
+const ScreenHooks rk_screenHooksKeys = {.console = keys_console_hooks};

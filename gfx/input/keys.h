@@ -4,6 +4,7 @@
 #include <cstdint>
 
 struct RkString;
+struct ScreenHooks;
 
 // An input event record: type, then four fields whose meaning depends on it.
 struct EventRecord {
@@ -69,3 +70,10 @@ int rk_GfxKeyHit();
 int rk_GfxMultikey(int scancode);
 // Keyboard input on the graphics screen is never redirected: always 0.
 int rk_GfxIsRedir(int is_input);
+// Pauses ms milliseconds; a key posted meanwhile ends pauses of 100 ms and
+// more early, and -1 waits for one.
+void rk_GfxSleep(int ms);
+
+// The key buffer's screen hooks: its console entries (keys, held keys,
+// redirection, the sleep a key ends).
+extern const ScreenHooks rk_screenHooksKeys;

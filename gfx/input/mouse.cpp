@@ -1,7 +1,9 @@
 #include "gfx/input/mouse.h"
 
-#include "gfx/core/screen.h"
-#include "gfx/drivers/driver.h"
+#include "gfx/core/display.h"
+#include "gfx/core/hooks.h"
+#include "gfx/core/lock.h"
+#include "gfx/core/state.h"
 #include "rt/rt.h"
 
 int rk_GfxGetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
@@ -35,3 +37,11 @@ int rk_GfxSetMouse(int x, int y, int cursor, int clip)
     rk_GfxUnlock(1, 0);
     return rk_ErrorSetNum(RK_OK);
 }
+
+static void mouse_console_hooks(ConsoleHooks *h)
+{
+    h->getmouse = rk_GfxGetMouse;
+    h->setmouse = rk_GfxSetMouse;
+}
+
+const ScreenHooks rk_screenHooksMouse = {.console = mouse_console_hooks};

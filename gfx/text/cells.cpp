@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gfx/core/screen.h"
-#include "gfx/core/target.h"
+#include "gfx/core/context.h"
+#include "gfx/core/hooks.h"
 #include "rt/rt.h"
 
 static void free_cells(uint32_t **cells, int pages)
@@ -103,3 +103,20 @@ int rk_GfxLocate(int row, int col, int cursor)
     __rk_ctx.con_out_column = s->cursor_x;
     return r;
 }
+
+static void cells_console_hooks(ConsoleHooks *h)
+{
+    h->locate = rk_GfxLocate;
+}
+
+static bool cells_for_grid()
+{
+    return rk_hResetCharCells(true);
+}
+
+static void cells_close()
+{
+    (void)rk_hResetCharCells(false);
+}
+
+const ScreenHooks rk_screenHooksCells = {.console = cells_console_hooks, .grid = cells_for_grid, .close = cells_close};

@@ -1,5 +1,6 @@
 #include "gfx/text/lineinput.h"
 
+#include "gfx/core/hooks.h"
 #include "gfx/core/screen.h"
 #include "gfx/text/cells.h"
 #include "gfx/text/print.h"
@@ -91,3 +92,12 @@ char *rk_GfxReadStr(char *buffer, int size)
     buffer[n] = '\0';
     return buffer;
 }
+
+static void lineinput_console_hooks(ConsoleHooks *h)
+{
+    h->readstr = rk_GfxReadStr;
+    h->lineinput = rk_GfxLineInput;
+    h->lineinputwstr = rk_GfxLineInputWstr;
+}
+
+const ScreenHooks rk_screenHooksLineInput = {.console = lineinput_console_hooks};

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 struct RkString;
+struct ScreenHooks;
 
 // Reads a line with the soft cursor after the prompt (released when
 // temporary; "? " follows it with `question`) and assigns it to the
@@ -17,3 +18,6 @@ int rk_GfxLineInputWstr(const uint32_t *prompt, uint32_t *dst, int dst_size, int
 // most size - 1 of them (Enter included when it fits) zero-terminated.
 // Null without a screen.
 char *rk_GfxReadStr(char *buffer, int size);
+
+// Line input's screen hooks: its console entries.
+extern const ScreenHooks rk_screenHooksLineInput;

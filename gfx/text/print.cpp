@@ -4,13 +4,15 @@
 #include <climits>
 #include <cstring>
 
+#include "gfx/core/builtin.h"
+#include "gfx/core/hooks.h"
 #include "gfx/core/pixel.h"
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
-#include "gfx/draw/builtin.h"
 #include "gfx/text/cells.h"
 #include "rt/conprint.h"
 #include "rt/console.h"
+#include "rt/rt.h"
 
 // The printer's side of an output window: the drawing context and the pixel
 // rows [first, end) touched during this print (first == end: none yet).
@@ -236,3 +238,16 @@ uint32_t rk_GfxReadXY(int col, int row, int mode)
     uint32_t c = mode == 2 ? bg : fg;
     return s->depth == 16 ? widen_565(c) : c;
 }
+
+static void print_console_hooks(ConsoleHooks *h)
+{
+    h->getx = rk_GfxGetX;
+    h->gety = rk_GfxGetY;
+    h->getxy = rk_GfxGetXY;
+    h->getsize = rk_GfxGetSize;
+    h->printbuffer = rk_GfxPrintBufferEx;
+    h->printbufferwstr = rk_GfxPrintBufferWstrEx;
+    h->readxy = rk_GfxReadXY;
+}
+
+const ScreenHooks rk_screenHooksPrint = {.console = print_console_hooks};

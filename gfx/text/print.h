@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct ConOutput;
+struct ScreenHooks;
 
 // Prints len bytes at the text cursor. Mask bit 0x8 makes an empty print
 // still settle a pending line wrap.
@@ -29,3 +30,7 @@ void rk_GfxGetSize(int *cols, int *rows);
 // else its colours (mode 2 the background in 16 and 32 bits). 0 outside
 // the grid or without a screen.
 uint32_t rk_GfxReadXY(int col, int row, int mode);
+
+// The console view's screen hooks: the console's printing, its text cursor
+// and grid queries and its cell reading.
+extern const ScreenHooks rk_screenHooksPrint;

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "gfx/core/color.h"
-#include "gfx/draw/builtin.h"
+#include "gfx/core/builtin.h"
 #include "rt/console.h"
 #include "support/screen_fixture.h"
 

@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "gfx/core/screen.h"
-#include "gfx/draw/builtin.h"
+#include "gfx/core/builtin.h"
 #include "gfx/drivers/driver.h"
 #include "rt/console.h"
 #include "rt/rt.h"

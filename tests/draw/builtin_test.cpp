@@ -10,8 +10,8 @@
 #include <vector>
 #include <unistd.h>
 
-#include "gfx/draw/builtin.h"
-#include "gfx/draw/decode.h"
+#include "gfx/core/builtin.h"
+#include "gfx/core/decode.h"
 
 static std::vector<uint8_t> decode_all(const std::vector<uint8_t> &src, int capacity, int *result)
 {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "gfx/core/screen.h"
-#include "gfx/draw/builtin.h"
+#include "gfx/core/builtin.h"
 #include "gfx/draw/text.h"
 #include "rt/rt.h"
 #include "rt/str.h"

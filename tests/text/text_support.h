@@ -7,7 +7,7 @@
 
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
-#include "gfx/draw/builtin.h"
+#include "gfx/core/builtin.h"
 #include "gfx/text/print.h"
 
 // Overwrites the glyph area of `font` with a pattern in which every glyph

@@ -1,4 +1,4 @@
-#include "gfx/draw/decode.h"
+#include "gfx/core/decode.h"
 
 struct LzwEntry {
     uint16_t prefix;

@@ -1,6 +1,6 @@
-#include "gfx/draw/builtin.h"
+#include "gfx/core/builtin.h"
 
-#include "gfx/draw/decode.h"
+#include "gfx/core/decode.h"
 
 uint8_t internal_data[RK_INTERNAL_DATA_SIZE];
 

@@ -1,0 +1,8 @@
+#include "app/State.h"
+
+namespace Malwerk {
+void *BILD;
+int MX, MY, BUTTONS, GEDRUECKT;
+std::string WERKZEUG, FILE;
+NamensEingabe EINGABE;
+}  // namespace Malwerk

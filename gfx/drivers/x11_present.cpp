@@ -1,0 +1,184 @@
+// The X11 driver's presentation: the window thread that sends the changed
+// framebuffer lines every 30 ms and handles the X events, its start, and the
+// switch between window and full screen it makes.
+#include "gfx/drivers/x11_private.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <X11/extensions/shape.h>
+
+#include "gfx/core/color.h"
+#include "gfx/core/state.h"
+
+void rk_hX11DirtyAll()
+{
+    ScreenState *s = __rk_gfx;
+    if (s && s->dirty)
+        std::memset(s->dirty, 1, static_cast<std::size_t>(s->h) * s->scanline_size);
+    rk_x11p.resend = true;
+}
+
+// Clears the dirty flag of every line whose pixels (and palette) equal what
+// was last sent, and keeps the others as sent: a frame redrawn the same
+// costs one comparison per line, no conversion and no transfer.
+static void drop_unchanged_lines(ScreenState *s)
+{
+    uint8_t *sent = rk_x11p.sent;
+    if (!sent)
+        return;
+    if (std::memcmp(rk_x11p.sent_palette, s->device_palette, sizeof rk_x11p.sent_palette) != 0) {
+        std::memcpy(rk_x11p.sent_palette, s->device_palette, sizeof rk_x11p.sent_palette);
+        rk_x11p.resend = true;
+    }
+    auto pitch = static_cast<std::size_t>(s->pitch);
+    for (int k = 0; k < s->h; ++k) {
+        if (!s->dirty[k])
+            continue;
+        const uint8_t *line = s->framebuffer + k * pitch;
+        uint8_t *copy = sent + k * pitch;
+        if (!rk_x11p.resend && std::memcmp(line, copy, pitch) == 0)
+            s->dirty[k] = 0;
+        else
+            std::memcpy(copy, line, pitch);
+    }
+    rk_x11p.resend = false;
+}
+
+void rk_hX11Present()
+{
+    ScreenState *s = __rk_gfx;
+    if (!s || !rk_x11p.image || rk_x11p.display_lost)
+        return;
+    Display *d = rk_x11.display;
+    drop_unchanged_lines(s);
+    rk_x11p.blitter(reinterpret_cast<uint8_t *>(rk_x11p.image->data), rk_x11p.image->bytes_per_line);
+    int sl = s->scanline_size > 0 ? s->scanline_size : 1;
+    int lines = std::min(rk_x11.h, s->h * sl);
+    for (int i = 0; i < lines;) {
+        if (!s->dirty[i / sl]) {
+            ++i;
+            continue;
+        }
+        int n = 1;
+        while (i + n < lines && s->dirty[(i + n) / sl])
+            ++n;
+        if (rk_x11p.shape_image) {
+            rk_x11p.update_mask(nullptr, reinterpret_cast<uint8_t *>(rk_x11p.shape_image->data), i, n);
+            XPutImage(d, rk_x11p.shape_pixmap, rk_x11p.shape_gc, rk_x11p.shape_image, 0, i, 0, i,
+                      static_cast<unsigned>(rk_x11.w), static_cast<unsigned>(n));
+            XShapeCombineMask(d, rk_x11.window, ShapeBounding, 0, 0, rk_x11p.shape_pixmap, ShapeSet);
+        }
+        if (rk_x11p.is_shm)
+            XShmPutImage(d, rk_x11.window, rk_x11.gc, rk_x11p.image, 0, i, 0, i + rk_x11.display_offset,
+                         static_cast<unsigned>(rk_x11.w), static_cast<unsigned>(n), False);
+        else
+            XPutImage(d, rk_x11.window, rk_x11.gc, rk_x11p.image, 0, i, 0, i + rk_x11.display_offset,
+                      static_cast<unsigned>(rk_x11.w), static_cast<unsigned>(n));
+        i += n;
+    }
+    std::memset(s->dirty, 0, static_cast<std::size_t>(s->h) * sl);
+}
+
+// ---- window thread -------------------------------------------------------
+
+static bool thread_ready;
+
+static void *window_thread(void *)
+{
+    rk_x11p.is_running = true;
+    if (rk_x11.init() != 0)
+        rk_x11p.is_running = false;
+    rk_x11p.cursor_shown = 1;
+    rk_x11p.mouse_x_root = -1;
+
+    pthread_mutex_lock(&rk_x11p.mutex);
+    thread_ready = true;
+    pthread_cond_signal(&rk_x11p.cond);
+    pthread_mutex_unlock(&rk_x11p.mutex);
+
+    while (rk_x11p.is_running && !rk_x11p.display_lost) {
+        rk_hX11Lock();
+        if (rk_x11p.display_lost) {
+            rk_hX11Unlock();
+            break;
+        }
+        rk_x11.update();
+        while (!rk_x11p.display_lost && XPending(rk_x11.display)) {
+            XEvent e;
+            XNextEvent(rk_x11.display, &e);
+            if (!rk_x11p.display_lost)
+                rk_hX11HandleEvent(&e);
+        }
+        rk_hX11Unlock();
+        usleep(30000);
+    }
+    rk_x11.exit();
+    return nullptr;
+}
+
+void rk_hX11Toggle()
+{
+    rk_x11.exit();
+    rk_x11.flags ^= RK_MODE_FULLSCREEN;
+    if (rk_x11.init() != 0) {
+        rk_x11.exit();
+        rk_x11.flags ^= RK_MODE_FULLSCREEN;
+        rk_x11.init();
+    }
+    rk_hRestorePalette();
+    if (__rk_gfx && __rk_gfx->key_state)
+        std::memset(__rk_gfx->key_state, 0, 128);
+}
+
+// The start hook's own waits are bounded (two map waits and a pointer grab of
+// about two seconds each); only a server that stops answering holds it longer.
+static constexpr int kStartWaitSeconds = 8;
+
+int rk_hX11StartThread()
+{
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_mutex_init(&rk_x11p.mutex, nullptr);
+    pthread_cond_init(&rk_x11p.cond, &attr);
+    pthread_condattr_destroy(&attr);
+    pthread_mutex_lock(&rk_x11p.mutex);
+    thread_ready = false;
+    if (pthread_create(&rk_x11p.thread, nullptr, window_thread, nullptr) == 0) {
+        rk_x11p.thread_started = true;
+        timespec deadline;
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += kStartWaitSeconds;
+        while (!thread_ready && pthread_cond_timedwait(&rk_x11p.cond, &rk_x11p.mutex, &deadline) != ETIMEDOUT) {
+        }
+        if (!thread_ready) {
+            // Stuck in a round trip to a server that no longer answers:
+            // breaking the connection makes each X call of the thread return
+            // at once, and the open fails.
+            rk_x11p.is_running = false;
+            shutdown(ConnectionNumber(rk_x11.display), SHUT_RDWR);
+            while (!thread_ready)
+                pthread_cond_wait(&rk_x11p.cond, &rk_x11p.mutex);
+        }
+        pthread_mutex_unlock(&rk_x11p.mutex);
+        if (rk_x11p.is_running)
+            return 0;
+        pthread_join(rk_x11p.thread, nullptr);
+        rk_x11p.thread_started = false;
+    } else {
+        pthread_mutex_unlock(&rk_x11p.mutex);
+    }
+    pthread_cond_destroy(&rk_x11p.cond);
+    pthread_mutex_destroy(&rk_x11p.mutex);
+    return -1;
+}
+
+void rk_hX11WaitVSync()
+{
+    usleep(rk_x11.refresh_rate > 0 ? 1000000u / static_cast<unsigned>(rk_x11.refresh_rate) : 16666u);
+}
