@@ -638,6 +638,26 @@ TEST_F(IconLookup, IconsOfTheCurrentDirectoryComeFirst)
     expect_icons([](int n) { return source_icon(n % 6 + 1); });
 }
 
+// An icon file rewritten while the program runs, once its bytes are old
+// enough to be kept by the loader, shows on the next frames: gfx/1.bmp gets
+// the second icon, which has the same size.
+TEST_F(IconLookup, ChangedIconShowsOnTheNextFrame)
+{
+    start();
+    std::this_thread::sleep_for(2500ms);
+    fs::copy_file(source_icon(2), dir / "gfx" / "1.bmp", fs::copy_options::overwrite_existing);
+    const auto px = icon_pixels(source_icon(2), 5, 300);
+    EXPECT_TRUE(wait_for(
+        [&] {
+            const auto shown = region(6, 301, 20, 19);
+            for (const auto &[x, y, v] : px)
+                if (shown.at((y - 301) * 20 + (x - 6)) != v)
+                    return false;
+            return true;
+        },
+        1000ms));
+}
+
 TEST_P(PaintProgram, RunsWithoutItsIcons)
 {
     start(false);
