@@ -75,6 +75,8 @@ void *rk_hFileCacheCopy(const struct stat &st)
 {
     const FileKey key = key_of(st);
     void *copy = nullptr;
+    if (key.size <= 0 || static_cast<unsigned long long>(key.size) > FILE_LIMIT)
+        return nullptr;
     pthread_mutex_lock(&cache.mutex);
     if (CachedFile *f = find(key)) {
         if ((copy = std::malloc(static_cast<std::size_t>(key.size)))) {

@@ -5,6 +5,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -647,15 +648,12 @@ TEST_F(IconLookup, ChangedIconShowsOnTheNextFrame)
     std::this_thread::sleep_for(2500ms);
     fs::copy_file(source_icon(2), dir / "gfx" / "1.bmp", fs::copy_options::overwrite_existing);
     const auto px = icon_pixels(source_icon(2), 5, 300);
-    EXPECT_TRUE(wait_for(
-        [&] {
-            const auto shown = region(6, 301, 20, 19);
-            for (const auto &[x, y, v] : px)
-                if (shown.at((y - 301) * 20 + (x - 6)) != v)
-                    return false;
-            return true;
-        },
-        1000ms));
+    auto shows = [&] {
+        const auto shown = region(6, 301, 20, 19);
+        auto same = [&](const auto &p) { return shown[(p[1] - 301) * 20 + p[0] - 6] == p[2]; };
+        return shown.size() == 20 * 19 && std::all_of(px.begin(), px.end(), same);
+    };
+    EXPECT_TRUE(wait_for(shows, 1000ms));
 }
 
 TEST_P(PaintProgram, RunsWithoutItsIcons)
