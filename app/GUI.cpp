@@ -72,18 +72,23 @@ static const std::string &PROGRAMMORDNER()
     return ordner;
 }
 
-// Where an icon named "gfx/N.bmp" is read from: the current directory first
-// (a source tree or an unpacked archive), then the data directory of the
+// Where an icon named "gfx/N.bmp" is read from. The directory is chosen
+// once per run, by the first icon asked for: the current directory first (a
+// source tree or an unpacked archive), then the data directory of the
 // installation the executable belongs to, then the executable's directory.
-// When none has it the name stays as given and the button shows no icon.
+// When none has it the current directory stays, and a button whose icon
+// cannot be read shows none.
 static std::string ICONDATEI(const char *IMG)
 {
-    if (access(IMG, R_OK) == 0 || PROGRAMMORDNER().empty())
-        return IMG;
-    for (const std::string &pfad : {PROGRAMMORDNER() + MALWERK_DATA_FROM_BIN + "/" + IMG, PROGRAMMORDNER() + IMG})
-        if (access(pfad.c_str(), R_OK) == 0)
-            return pfad;
-    return IMG;
+    static const std::string ordner = [IMG] {
+        if (access(IMG, R_OK) == 0 || PROGRAMMORDNER().empty())
+            return std::string();
+        for (const std::string &o : {PROGRAMMORDNER() + MALWERK_DATA_FROM_BIN + "/", PROGRAMMORDNER()})
+            if (access((o + IMG).c_str(), R_OK) == 0)
+                return o;
+        return std::string();
+    }();
+    return ordner + IMG;
 }
 
 struct Knopf {

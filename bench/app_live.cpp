@@ -37,7 +37,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr double IDLE_CPU_TARGET_PCT = 3, LATENCY_TARGET_MS = 60;
+// The idle program against the memory work its frame has to do (below),
+// and the X server's share meanwhile.
+constexpr double IDLE_TO_LIMIT_TARGET = 1.3, SERVER_TARGET_PCT = 0.5, LATENCY_TARGET_MS = 60;
 constexpr uint32_t BAR = 0xE6DDD5, WHITE = 0xFFFFFF;
 
 struct Program {
@@ -176,7 +178,11 @@ std::string thread_name(pid_t pid, int tid)
     return name;
 }
 
-double idle_cpu(Program &p)
+struct Idle {
+    double program_pct, server_pct;
+};
+
+Idle idle_cpu(Program &p)
 {
     p.move(600, 560);  // over the canvas, no button held
     std::this_thread::sleep_for(1s);
@@ -195,8 +201,7 @@ double idle_cpu(Program &p)
         total += d;
     }
     double pct = 100.0 * static_cast<double>(total) / hz / wall;
-    std::printf("idle CPU, all threads, share of one core over %.0f s: %6.2f %%   target <= %.0f %%   %s\n", wall,
-                pct, IDLE_CPU_TARGET_PCT, pct <= IDLE_CPU_TARGET_PCT ? "met" : "MISSED");
+    std::printf("idle CPU, all threads, share of one core over %.0f s: %6.2f %%\n", wall, pct);
     for (auto [tid, d] : threads)
         std::printf("    thread %d%s (%s): %6.2f %%\n", tid, tid == p.pid ? ", main" : "",
                     thread_name(p.pid, tid).c_str(), 100.0 * static_cast<double>(d) / hz / wall);
@@ -204,9 +209,9 @@ double idle_cpu(Program &p)
     for (auto [tid, t] : server_after)
         server += t - (server_before.count(tid) ? server_before[tid] : 0);
     double server_pct = 100.0 * static_cast<double>(server) / hz / wall;
-    std::printf("    the X server (Xvfb) meanwhile: %6.2f %%; program and server together: %6.2f %%\n", server_pct,
-                pct + server_pct);
-    return pct;
+    std::printf("    the X server (Xvfb) meanwhile: %6.2f %%   target <= %.1f %%   %s\n", server_pct,
+                SERVER_TARGET_PCT, server_pct <= SERVER_TARGET_PCT ? "met" : "MISSED");
+    return {pct, server_pct};
 }
 
 // The physical limit under the idle figure: the memory work every frame of
@@ -301,13 +306,14 @@ int main(int argc, char **argv)
     std::getline(loadavg, load);
     std::printf("malwerk on Xvfb %s; load average %s, %ld processors\n", p.server.name().c_str(),
                 load.substr(0, load.find(' ')).c_str(), sysconf(_SC_NPROCESSORS_ONLN));
-    const double idle = idle_cpu(p);
+    const Idle idle = idle_cpu(p);
     stroke_latency(p);
     if (p.pid > 0)
         kill(p.pid, SIGSTOP);  // quiet while the limit is measured
     const double floor = bulk_floor(10);
+    const double ratio = idle.program_pct / floor;
     std::printf("the frame's memory work alone (memset of the page, memcpy of the canvas, 10 ms pause, no display):\n"
-                "    %6.2f %% of a core; the idle program takes %.2f times that\n",
-                floor, idle / floor);
+                "    %6.2f %% of a core; the idle program takes %.2f times that   target <= %.1f   %s\n",
+                floor, ratio, IDLE_TO_LIMIT_TARGET, ratio <= IDLE_TO_LIMIT_TARGET ? "met" : "MISSED");
     return 0;
 }

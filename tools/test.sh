@@ -68,7 +68,7 @@ ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stac
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMALWERK_WERROR=ON -DMALWERK_TSAN=ON -DMALWERK_TESTS=ON >/dev/null
 cmake --build build-tsan
 TSAN_OPTIONS=halt_on_error=1 \
-  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R 'X11|ProducerConsumer|Keys|Mouse|LineEdit|ConsoleKeyboard|FBDev|PaintProgram'
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R 'X11|ProducerConsumer|Keys|Mouse|LineEdit|ConsoleKeyboard|FBDev|PaintProgram|FileCache'
 
 # The fuzz targets build with clang and run briefly from their corpora, so
 # that they keep working; long runs are done by hand (README).

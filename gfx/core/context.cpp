@@ -139,6 +139,7 @@ const void *rk_hPrepareTarget(DrawContext *ctx, const void *image)
         rk_hSetupFuncs(g.bpp);
         for (int r = 0; r < g.height; ++r)
             ctx->line[r] = g.pixels + static_cast<std::size_t>(r) * g.pitch;
+        ctx->image_rows = std::max(ctx->image_rows, g.height);
         return image;
     }
     if (!image && s && (ctx->flags & (CTX_FRESH | CTX_IMAGE))) {
@@ -148,8 +149,12 @@ const void *rk_hPrepareTarget(DrawContext *ctx, const void *image)
         ctx->view_h = ctx->saved_view[3];
         ctx->target_bpp = s->bpp;
         ctx->target_pitch = s->pitch;
-        for (int r = 0; r < s->h; ++r)
+        // Images overwrite only the rows they have: back on the screen only
+        // those are set again (a toolbar switches hundreds of times a frame).
+        const int rows = ctx->flags & CTX_FRESH ? s->h : std::min(ctx->image_rows, s->h);
+        for (int r = 0; r < rows; ++r)
             ctx->line[r] = s->page[ctx->work_page] + static_cast<std::size_t>(r) * s->pitch;
+        ctx->image_rows = 0;
         rk_hSetupFuncs(s->bpp);
         ctx->flags &= ~(CTX_FRESH | CTX_IMAGE);
     }

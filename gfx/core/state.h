@@ -79,6 +79,7 @@ struct DrawContext {
     int work_page;         // page drawn on when the target is the screen
     uint8_t **line;        // row r of the current target starts at line[r]
     int max_lines;         // capacity of line
+    int image_rows;        // leading entries of line last set to an image's rows; the others hold the work page's
     int target_bpp;
     int target_pitch;
     const void *last_target;  // image last prepared; null = the screen

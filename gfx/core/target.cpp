@@ -61,7 +61,9 @@ int rk_hRoundCoord(float v)
 {
     if (std::isnan(v))
         return 0;
-    double d = v > 0 ? std::trunc(static_cast<double>(v) + 0.5) : std::trunc(static_cast<double>(v) - 0.5);
+    // Half away from zero: the conversion truncates toward zero (no call to
+    // trunc() for every coordinate of every drawing call).
+    double d = v > 0 ? static_cast<double>(v) + 0.5 : static_cast<double>(v) - 0.5;
     if (d <= static_cast<double>(std::numeric_limits<int>::min()))
         return std::numeric_limits<int>::min();
     if (d >= static_cast<double>(std::numeric_limits<int>::max()))

@@ -60,9 +60,14 @@ static Written draw_builtin(DrawContext *ctx, const FontDesc *font, const uint8_
         for (int r = 0; r < rows; ++r) {
             const uint8_t *bits = glyph + static_cast<std::size_t>(first_row + r) * row_bytes;
             int y = static_cast<int>(py + r);
-            for (long long j = j0; j < j1; ++j)
+            for (long long j = j0; j < j1; ++j) {
+                if (!bits[j >> 3]) {  // eight unset pixels, as in every row of a space
+                    j |= 7;
+                    continue;
+                }
                 if ((bits[j >> 3] >> (j & 7)) & 1)
                     ctx->put_pixel(ctx, static_cast<int>(px + j), y, color);
+            }
         }
     }
     return {static_cast<int>(py), static_cast<int>(rows)};

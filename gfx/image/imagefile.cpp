@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "gfx/core/target.h"
+#include "gfx/image/filecache.h"
 #include "rt/str.h"
 
 void rk_hConvertPath(char *path)
@@ -18,7 +19,8 @@ void rk_hConvertPath(char *path)
             *path = '/';
 }
 
-// The path of `name`: at most 1022 characters, slashes for backslashes.
+// The path of `name`: at most 1022 characters, slashes for backslashes;
+// empty for no name.
 static void file_path(const RkString *name, char (&path)[1023])
 {
     std::size_t len = 0;
@@ -30,7 +32,7 @@ static void file_path(const RkString *name, char (&path)[1023])
     rk_hConvertPath(path);
 }
 
-// A descriptor of the regular file named by `name`, opened for reading or
+// A descriptor of the regular file at `path`, opened for reading or
 // for writing (created, and truncated once it is known to be regular), with
 // its status in `st`; -1 otherwise. The open never waits: a FIFO without a
 // peer or a device would block the program in open() or in the first read,
@@ -38,12 +40,8 @@ static void file_path(const RkString *name, char (&path)[1023])
 // local file systems, so the small-file path keeps the flag (one system call
 // less per icon) and drops it only if a read ever answers EAGAIN; every
 // descriptor handed to stdio loses it first.
-static int open_regular(const RkString *name, bool write, struct stat *st)
+static int open_regular(const char *path, bool write, struct stat *st)
 {
-    char path[1023];
-    file_path(name, path);
-    if (!path[0])
-        return -1;
     const int flags = (write ? O_WRONLY | O_CREAT : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     const int fd = open(path, flags, 0666);
     if (fd < 0)
@@ -58,8 +56,10 @@ static int open_regular(const RkString *name, bool write, struct stat *st)
 
 std::FILE *rk_hImageFileCreate(const RkString *name)
 {
+    char path[1023];
+    file_path(name, path);
     struct stat st;
-    const int fd = open_regular(name, true, &st);
+    const int fd = path[0] ? open_regular(path, true, &st) : -1;
     if (fd < 0)
         return nullptr;
     std::FILE *f = fdopen(fd, "wb");
@@ -74,8 +74,21 @@ static constexpr off_t SMALL_FILE = 64 * 1024;
 bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r)
 {
     *r = {nullptr, nullptr, 0};
+    char path[1023];
+    file_path(name, path);
+    if (!path[0])
+        return false;
+    // A small file read before and unchanged since comes from the cache.
     struct stat st;
-    int fd = open_regular(name, false, &st);
+    if (stat(path, &st) == 0 && S_ISREG(st.st_mode) && (r->bytes = rk_hFileCacheCopy(st))) {
+        if ((r->f = fmemopen(r->bytes, static_cast<std::size_t>(st.st_size), "rb"))) {
+            r->size = st.st_size;
+            return true;
+        }
+        std::free(r->bytes);
+        r->bytes = nullptr;
+    }
+    int fd = open_regular(path, false, &st);
     if (fd < 0)
         return false;
     r->size = st.st_size;
@@ -96,6 +109,7 @@ bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r)
             // A file that shrank meanwhile is taken as far as it was read.
             if (got > 0 && (r->f = fmemopen(r->bytes, got, "rb"))) {
                 close(fd);
+                rk_hFileCacheOffer(st, r->bytes, got);
                 r->size = static_cast<long long>(got);
                 return true;
             }

@@ -19,7 +19,9 @@ std::FILE *rk_hImageFileCreate(const RkString *name);
 
 // A file opened for reading. Small regular files are read whole with one
 // read and then served from memory, so that a loader's many small reads
-// and seeks cost no system calls; others are read as streams.
+// and seeks cost no system calls (one unchanged since an earlier read is
+// copied from the cache of gfx/image/filecache.h); others are read as
+// streams.
 struct ImageFileReader {
     std::FILE *f;
     void *bytes;     // the contents of a small file, or null

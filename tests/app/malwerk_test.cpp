@@ -5,6 +5,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -658,6 +659,23 @@ TEST_F(IconLookup, IconsOfTheCurrentDirectoryComeFirst)
         fs::copy_file(source_icon(n % 6 + 1), dir / "gfx" / (std::to_string(n) + ".bmp"));
     start(false, install_program(dir / "prefix"));
     expect_icons([](int n) { return source_icon(n % 6 + 1); });
+}
+
+// An icon file rewritten while the program runs, once its bytes are old
+// enough to be kept by the loader, shows on the next frames: gfx/1.bmp gets
+// the second icon, which has the same size.
+TEST_F(IconLookup, ChangedIconShowsOnTheNextFrame)
+{
+    start();
+    std::this_thread::sleep_for(2500ms);
+    fs::copy_file(source_icon(2), dir / "gfx" / "1.bmp", fs::copy_options::overwrite_existing);
+    const auto px = icon_pixels(source_icon(2), 5, 300);
+    auto shows = [&] {
+        const auto shown = region(6, 301, 20, 19);
+        auto same = [&](const auto &p) { return shown[(p[1] - 301) * 20 + p[0] - 6] == p[2]; };
+        return shown.size() == 20 * 19 && std::all_of(px.begin(), px.end(), same);
+    };
+    EXPECT_TRUE(wait_for(shows, 1000ms));
 }
 
 TEST_P(PaintProgram, RunsWithoutItsIcons)

@@ -1,0 +1,130 @@
+#include "gfx/image/filecache.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <pthread.h>
+
+// At most this many files, each at most FILE_LIMIT bytes, together at most
+// TOTAL_LIMIT bytes: the program's icons and the like.
+static constexpr int SLOTS = 32;
+static constexpr std::size_t FILE_LIMIT = 64 * 1024, TOTAL_LIMIT = 256 * 1024;
+// Files changed less than this many seconds ago are not kept: where times
+// count whole seconds (or two, for modification times on FAT), a second
+// change in the same tick would leave them as they were.
+static constexpr time_t RECENT_SECONDS = 2;
+
+struct FileKey {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    timespec mtime, ctime;
+};
+
+struct CachedFile {
+    FileKey key;
+    void *bytes;  // null: a free slot
+    unsigned long long last_use;
+};
+
+static struct {
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    CachedFile file[SLOTS];
+    std::size_t total;
+    unsigned long long uses;
+} cache;
+
+static FileKey key_of(const struct stat &st)
+{
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+static bool same_time(const timespec &a, const timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+static bool same_key(const FileKey &a, const FileKey &b)
+{
+    return a.dev == b.dev && a.ino == b.ino && a.size == b.size && same_time(a.mtime, b.mtime) &&
+           same_time(a.ctime, b.ctime);
+}
+
+static bool later_or_same(const timespec &a, const timespec &b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec >= b.tv_nsec;
+}
+
+// Call with the mutex held.
+static CachedFile *find(const FileKey &key)
+{
+    for (CachedFile &f : cache.file)
+        if (f.bytes && same_key(f.key, key))
+            return &f;
+    return nullptr;
+}
+
+static void drop(CachedFile *f)
+{
+    std::free(f->bytes);
+    f->bytes = nullptr;
+    cache.total -= static_cast<std::size_t>(f->key.size);
+}
+
+void *rk_hFileCacheCopy(const struct stat &st)
+{
+    const FileKey key = key_of(st);
+    void *copy = nullptr;
+    if (key.size <= 0 || static_cast<unsigned long long>(key.size) > FILE_LIMIT)
+        return nullptr;
+    pthread_mutex_lock(&cache.mutex);
+    if (CachedFile *f = find(key)) {
+        if ((copy = std::malloc(static_cast<std::size_t>(key.size)))) {
+            std::memcpy(copy, f->bytes, static_cast<std::size_t>(key.size));
+            f->last_use = ++cache.uses;
+        }
+    }
+    pthread_mutex_unlock(&cache.mutex);
+    return copy;
+}
+
+void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t size)
+{
+    if (st.st_size <= 0 || static_cast<unsigned long long>(st.st_size) != size || size > FILE_LIMIT)
+        return;
+    timespec now;
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return;
+    const timespec settled = {now.tv_sec - RECENT_SECONDS, now.tv_nsec};
+    if (later_or_same(st.st_mtim, settled) || later_or_same(st.st_ctim, settled))
+        return;
+    void *kept = std::malloc(size);
+    if (!kept)
+        return;
+    std::memcpy(kept, bytes, size);
+
+    const FileKey key = key_of(st);
+    pthread_mutex_lock(&cache.mutex);
+    if (find(key)) {  // another thread was first
+        pthread_mutex_unlock(&cache.mutex);
+        std::free(kept);
+        return;
+    }
+    // The least recently used files make room.
+    for (;;) {
+        CachedFile *free_slot = nullptr, *oldest = nullptr;
+        for (CachedFile &f : cache.file) {
+            if (!f.bytes)
+                free_slot = &f;
+            else if (!oldest || f.last_use < oldest->last_use)
+                oldest = &f;
+        }
+        if (free_slot && cache.total + size <= TOTAL_LIMIT) {
+            *free_slot = {key, kept, ++cache.uses};
+            cache.total += size;
+            break;
+        }
+        drop(oldest);
+    }
+    pthread_mutex_unlock(&cache.mutex);
+}

@@ -1,0 +1,20 @@
+// The bytes of recently read small picture files, kept so that loading an
+// unchanged file again costs one stat() and a copy instead of an open, a
+// read and a close. A file is known by its device, inode, size and its
+// modification and change times to the nanosecond: any write, truncation,
+// replacement, rename over it or change of its permissions gives a new key.
+// Safe to use from several threads.
+#pragma once
+#include <cstddef>
+#include <sys/stat.h>
+
+// A copy of the kept bytes of the file described by `st` (malloc'd; st_size
+// bytes), or null when none are kept or no memory is left for the copy.
+void *rk_hFileCacheCopy(const struct stat &st);
+
+// Offers the `size` bytes read from the file described by `st`, as it was
+// before the read. Kept only when they are the whole file, small enough,
+// and the file had not changed recently: a change within the timestamp
+// granularity of some file systems would not show in its times. Older
+// entries make room; without memory nothing is kept.
+void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t size);
