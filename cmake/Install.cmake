@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Installation: the runtime as a static library with its headers, a CMake
-# package and a pkg-config file; the paint program with its icons, desktop
-# entry and application icon; and a Debian package of both (cpack -G DEB).
+# Installation in three components, which are also the three Debian packages
+# (cpack -G DEB): `program` (malwerk: the paint program with its icons,
+# desktop entry and application icon), `runtime` (librkgfx1: the shared
+# library) and `dev` (librkgfx-dev: the public header, the static library,
+# the .so link, a CMake package and a pkg-config file).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -9,15 +11,33 @@ set(RKGFX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/rkgfx)
 set(RKGFX_INCLUDE_DIR ${CMAKE_INSTALL_INCLUDEDIR}/rkgfx)
 set(MALWERK_DATA_DIR ${CMAKE_INSTALL_DATADIR}/malwerk)
 
-# The program finds its icons relative to its own executable, so an install
-# under any prefix works without rebuilding.
+# The program finds its icons and the shared library relative to its own
+# executable, so an install under any prefix works without rebuilding.
 file(RELATIVE_PATH MALWERK_DATA_FROM_BIN ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/malwerk)
 target_compile_definitions(malwerk_app PRIVATE MALWERK_DATA_FROM_BIN="${MALWERK_DATA_FROM_BIN}")
+file(RELATIVE_PATH MALWERK_LIB_FROM_BIN ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+set_target_properties(malwerk PROPERTIES INSTALL_RPATH "$ORIGIN/${MALWERK_LIB_FROM_BIN}")
 
-# Runtime: library, every header under gfx/ and rt/ with its module path,
-# and the umbrella header.
-install(TARGETS rkgfx ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
-install(DIRECTORY gfx rt DESTINATION ${RKGFX_INCLUDE_DIR} COMPONENT dev FILES_MATCHING PATTERN "*.h")
+# The installed static library: the runtime's objects joined into one
+# relocatable object whose hidden symbols are made local, so that only the
+# public operations can meet the names of the program that links it (which
+# may well have its own `mode_info` or `DrawContext`).
+set(RKGFX_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
+add_custom_command(OUTPUT ${RKGFX_DIST_DIR}/librkgfx.a
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${RKGFX_DIST_DIR}
+  COMMAND ${CMAKE_LINKER} -r -o ${RKGFX_DIST_DIR}/rkgfx.o $<TARGET_OBJECTS:rkgfx_objects>
+  COMMAND ${CMAKE_OBJCOPY} --localize-hidden ${RKGFX_DIST_DIR}/rkgfx.o
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${RKGFX_DIST_DIR}/librkgfx.a
+  COMMAND ${CMAKE_AR} qcs ${RKGFX_DIST_DIR}/librkgfx.a ${RKGFX_DIST_DIR}/rkgfx.o
+  DEPENDS $<TARGET_OBJECTS:rkgfx_objects>
+  COMMAND_EXPAND_LISTS VERBATIM)
+add_custom_target(rkgfx_dist ALL DEPENDS ${RKGFX_DIST_DIR}/librkgfx.a)
+
+# Runtime: the shared library; development files: the public header, the
+# static library and the .so link.
+install(TARGETS rkgfx_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_SKIP)
+install(TARGETS rkgfx_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev NAMELINK_ONLY)
+install(FILES ${RKGFX_DIST_DIR}/librkgfx.a DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(FILES rkgfx.h DESTINATION ${RKGFX_INCLUDE_DIR} COMPONENT dev)
 
 # Program: executable, icons, desktop entry, application icon.
@@ -27,15 +47,23 @@ install(FILES gfx/1.bmp gfx/2.bmp gfx/3.bmp gfx/4.bmp gfx/5.bmp gfx/6.bmp
 install(FILES app/malwerk.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
 install(FILES app/malwerk.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT program)
 
-# rkgfx is static, so whoever links it needs every library it links itself.
+# Every package carries the licence as a Debian copyright file.
+set(CPACK_PACKAGE_CONTACT "Malwerk developers <malwerk@localhost>")
+configure_file(cmake/copyright.in ${CMAKE_BINARY_DIR}/copyright @ONLY)
+foreach(package malwerk:program librkgfx1:runtime librkgfx-dev:dev)
+  string(REPLACE ":" ";" package ${package})
+  list(GET package 0 name)
+  list(GET package 1 component)
+  install(FILES ${CMAKE_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${name} COMPONENT ${component})
+endforeach()
+
+# Whoever links the static library needs every library it links itself.
 # rkgfx_flatten turns one link item into linker arguments (-lNAME, -LDIR,
-# flags), following imported targets down to their libraries, and collects
-# the include directories they bring. With keep_threads, Threads::Threads
-# stays a target (the CMake package finds Threads again); otherwise it is
-# followed like any other.
-function(rkgfx_flatten item keep_threads libs_var incs_var)
+# flags), following imported targets down to their libraries. With
+# keep_threads, Threads::Threads stays a target (the CMake package finds
+# Threads again); otherwise it is followed like any other.
+function(rkgfx_flatten item keep_threads libs_var)
   set(libs ${${libs_var}})
-  set(incs ${${incs_var}})
   if(item MATCHES "^\\$<LINK_ONLY:(.*)>$")
     set(item ${CMAKE_MATCH_1})
   endif()
@@ -52,7 +80,7 @@ function(rkgfx_flatten item keep_threads libs_var incs_var)
     if(NOT type STREQUAL "INTERFACE_LIBRARY")
       get_target_property(location ${item} IMPORTED_LOCATION)
       if(location)
-        rkgfx_flatten(${location} ${keep_threads} libs incs)
+        rkgfx_flatten(${location} ${keep_threads} libs)
       endif()
     endif()
     get_target_property(dirs ${item} INTERFACE_LINK_DIRECTORIES)
@@ -64,13 +92,7 @@ function(rkgfx_flatten item keep_threads libs_var incs_var)
     get_target_property(deps ${item} INTERFACE_LINK_LIBRARIES)
     foreach(dep IN LISTS deps)
       if(dep)
-        rkgfx_flatten(${dep} ${keep_threads} libs incs)
-      endif()
-    endforeach()
-    get_target_property(dirs ${item} INTERFACE_INCLUDE_DIRECTORIES)
-    foreach(dir IN LISTS dirs)
-      if(dir AND NOT dir IN_LIST CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES)
-        list(APPEND incs ${dir})
+        rkgfx_flatten(${dep} ${keep_threads} libs)
       endif()
     endforeach()
   elseif(IS_ABSOLUTE "${item}")
@@ -90,28 +112,23 @@ function(rkgfx_flatten item keep_threads libs_var incs_var)
     list(APPEND libs -l${item})
   endif()
   set(${libs_var} ${libs} PARENT_SCOPE)
-  set(${incs_var} ${incs} PARENT_SCOPE)
 endfunction()
 
 # Runs once the whole project has been read, so that link libraries added
-# to rkgfx anywhere (and after this file) are part of the installed package.
+# to the runtime anywhere (and after this file) are part of the installed
+# package.
 function(rkgfx_write_package_files)
-  get_target_property(items rkgfx LINK_LIBRARIES)
+  get_target_property(items rkgfx_objects LINK_LIBRARIES)
   set(cmake_libs "")
-  set(cmake_incs "")
   set(pc_libs "")
-  set(pc_incs "")
   foreach(item IN LISTS items)
-    rkgfx_flatten(${item} ON cmake_libs cmake_incs)
-    rkgfx_flatten(${item} OFF pc_libs pc_incs)
+    rkgfx_flatten(${item} ON cmake_libs)
+    rkgfx_flatten(${item} OFF pc_libs)
   endforeach()
   list(REMOVE_DUPLICATES cmake_libs)
-  list(REMOVE_DUPLICATES cmake_incs)
   list(REMOVE_DUPLICATES pc_libs)
-  list(REMOVE_DUPLICATES pc_incs)
 
   set(RKGFX_LINK_LIBRARIES "${cmake_libs}")
-  set(RKGFX_DEP_INCLUDE_DIRS "${cmake_incs}")
   configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/rkgfxConfig.cmake.in
     ${CMAKE_BINARY_DIR}/rkgfxConfig.cmake
     INSTALL_DESTINATION ${RKGFX_CMAKE_DIR}
@@ -119,15 +136,16 @@ function(rkgfx_write_package_files)
   write_basic_package_version_file(${CMAKE_BINARY_DIR}/rkgfxConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 
-  list(TRANSFORM pc_incs PREPEND -I)
-  list(JOIN pc_libs " " RKGFX_PC_LIBS)
-  list(JOIN pc_incs " " RKGFX_PC_CFLAGS)
+  # The library is C++: a C program linking it statically needs the C++
+  # library as well.
+  list(JOIN pc_libs " " RKGFX_PC_LIBS_PRIVATE)
+  string(APPEND RKGFX_PC_LIBS_PRIVATE " -lstdc++")
   file(RELATIVE_PATH RKGFX_PC_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
   string(REGEX REPLACE "/$" "" RKGFX_PC_PREFIX "${RKGFX_PC_PREFIX}")
   configure_file(${CMAKE_SOURCE_DIR}/cmake/rkgfx.pc.in ${CMAKE_BINARY_DIR}/rkgfx.pc @ONLY)
 
-  # Whoever builds against the installed runtime needs the development
-  # files of the libraries it links; the package suggests their packages.
+  # The development package depends on the development packages of the
+  # libraries the static library links: the packages owning their .so links.
   set(dev_packages "")
   find_program(DPKG dpkg)
   foreach(lib IN LISTS pc_libs)
@@ -141,8 +159,9 @@ function(rkgfx_write_package_files)
     endif()
   endforeach()
   list(REMOVE_DUPLICATES dev_packages)
-  list(JOIN dev_packages ", " suggests)
-  file(WRITE ${CMAKE_BINARY_DIR}/CPackDebSuggests.cmake "set(CPACK_DEBIAN_PACKAGE_SUGGESTS \"${suggests}\")\n")
+  list(JOIN dev_packages ", " depends)
+  file(WRITE ${CMAKE_BINARY_DIR}/CPackDebDepends.cmake
+    "set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS \"librkgfx1 (= ${PROJECT_VERSION}), ${depends}\")\n")
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL rkgfx_write_package_files)
 
@@ -150,20 +169,40 @@ install(FILES ${CMAKE_BINARY_DIR}/rkgfxConfig.cmake ${CMAKE_BINARY_DIR}/rkgfxCon
   DESTINATION ${RKGFX_CMAKE_DIR} COMPONENT dev)
 install(FILES ${CMAKE_BINARY_DIR}/rkgfx.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
-# Debian package: the program and the runtime in one. The libraries the
-# program needs at run time come from dpkg-shlibdeps.
+# Debian packages, one per component. librkgfx1's run-time dependencies come
+# from dpkg-shlibdeps; malwerk needs nothing beyond the library's package.
 set(CPACK_PACKAGE_NAME malwerk)
 set(CPACK_PACKAGE_VENDOR "Malwerk")
-set(CPACK_PACKAGE_CONTACT "Malwerk developers <malwerk@localhost>")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small paint program and its software graphics runtime")
-set(CPACK_PACKAGE_DESCRIPTION "Malwerk paints on a white canvas with pen, brush, bucket and lines in 18 colours\n\
-and saves and loads the picture as a Windows bitmap. The package also holds\n\
-rkgfx, the software graphics runtime it is built on, as a static library with\n\
-headers, a CMake package and a pkg-config file.")
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL program runtime dev)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME malwerk)
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "librkgfx1 (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PROGRAM_DESCRIPTION "small paint program
+ Malwerk paints on a white canvas with pen, brush, bucket and lines in 18
+ colours and saves and loads the picture as a Windows bitmap or PNG.")
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME librkgfx1)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "software graphics runtime
+ rkgfx keeps a screen in memory with pages and dirty lines, draws lines,
+ ellipses, fills, images and text into it in software, reads and writes
+ bitmap and PNG files, and shows it through X11, OpenGL or the Linux
+ framebuffer. This package holds the shared library.")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME librkgfx-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_DESCRIPTION "software graphics runtime - development files
+ rkgfx keeps a screen in memory with pages and dirty lines, draws into it
+ in software and shows it through X11, OpenGL or the Linux framebuffer.
+ This package holds the C header, the static library, a CMake package and
+ a pkg-config file.")
+
 set(CPACK_STRIP_FILES bin/malwerk)
-set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackDebSuggests.cmake)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackDebDepends.cmake)
 include(CPack)

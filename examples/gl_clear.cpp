@@ -3,8 +3,6 @@
 #include <GL/gl.h>
 #include <rkgfx.h>
 
-#include "gfx/drivers/opengl.h"
-
 int main(int argc, char **argv)
 {
     rk_Init(argc, argv, 0);

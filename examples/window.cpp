@@ -12,7 +12,7 @@ int main(int argc, char **argv)
     rk_GfxLock();  // one frame, drawn whole, then shown
     for (int i = 0; i < 8; ++i)
         rk_GfxPut(nullptr, 32.0f + 72 * i, 200, tile, RK_NO_RECT, 0, 0, 0, 0, 0, rk_hPutTrans, 0, 0, nullptr);
-    rk_GfxLine(nullptr, 20, 20, 619, 459, 0xE6DDD5, 1, 0xFFFF, 0);
+    rk_GfxLine(nullptr, 20, 20, 619, 459, 0xE6DDD5, RK_LINE_BOX, 0xFFFF, 0);
     rk_GfxDrawString(nullptr, 240, 120, 0, rk_StrAllocTempDesc("Press a key"), 0xFFFFFF, nullptr, 0, nullptr, 0,
                      nullptr);
     rk_GfxUnlock(-1, -1);

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstddef>
 
+#include "rkgfx.h"  // rk_Beep
+
 struct ConOutput;
 using ConScrollFn = void (*)(ConOutput *w, int left, int top, int right, int bottom, int rows);
 using ConWriteFn = int (*)(ConOutput *w, const char *text, int count);
@@ -22,6 +24,3 @@ void rk_ConPrintTTY(ConOutput *w, const char *text, std::size_t len, bool lf_ret
 // Writes printable bytes, wrapping at the right edge and scrolling first
 // when the cursor lies below the bottom.
 void rk_ConPrintRaw(ConOutput *w, const char *text, std::size_t len);
-
-// Rings the terminal bell: byte 7 on standard output.
-void rk_Beep();

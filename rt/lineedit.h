@@ -4,16 +4,8 @@
 #pragma once
 #include <cstddef>
 
-struct RkString;
-
-// Edits `string` (its text is printed first and may be empty or null; a
-// temporary is released) until Enter, always inserting. With soft_cursor the
-// insertion point is marked by printing byte 0xFF. Returns a temporary with
-// the text, null when no string could be allocated (also when a typed
-// character could not be stored: the line is then read to its end and
-// dropped).
-RkString *rk_ConReadLineEx(RkString *string, int soft_cursor);
-RkString *rk_ConReadLine(int soft_cursor);
+// rk_ConReadLineEx, rk_ConReadLine and rk_ConsoleLineInput are public (rkgfx.h).
+#include "rkgfx.h"
 
 // Moves the 1-based cursor (column, row) by delta cells along text that
 // wraps at `columns`, and locates there. Just past the last cell of the
@@ -31,5 +23,3 @@ RkString *rk_hReadInputLine(const void *prompt, std::size_t prompt_len, bool wid
 // the line assigned to the destination with rk_StrAssign. Returns 0, or 4
 // when memory ran out (nothing is assigned then).
 int rk_hLineInput(RkString *prompt, void *dst, int dst_size, int fill, int question, int newline, int soft_cursor);
-// The terminal's line input: rk_hLineInput without the soft cursor.
-int rk_ConsoleLineInput(RkString *prompt, void *dst, int dst_size, int fill, int question, int newline);

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct RkString;
+#include "rkgfx.h"
 
 // The 27 routines through which the text runtime's console operations reach
 // the graphics layer while a screen is open. All null while none is open.
@@ -53,19 +53,6 @@ struct RkContext {
 };
 extern RkContext __rk_ctx;
 
-// Result codes recorded as the runtime error number.
-enum RkError : int {
-    RK_OK = 0,
-    RK_ERR_STATE = 1,     // not possible now or with these arguments
-    RK_ERR_FILE = 2,      // file cannot be opened or created
-    RK_ERR_CONTENTS = 3,  // bad or truncated contents, failed read or write
-    RK_ERR_MEMORY = 4,    // memory ran out: for a string, or for an operation's own work
-};
-
-// The runtime error number of the calling thread. Set returns its argument.
-int rk_ErrorSetNum(int err);
-int rk_ErrorGetNum();
-
 // Context slots 0..4: a zeroed block of `size` bytes allocated on first
 // request (null when the index is out of range or the allocation fails).
 void *rk_TlsGetCtx(int index, std::size_t size);
@@ -75,9 +62,6 @@ void rk_TlsFreeCtxTb();
 // fills the block); called by rk_TlsDelCtx before the block goes, and
 // forgotten with it.
 void rk_hTlsSetRelease(int index, void (*release)(void *block));
-
-void rk_Init(int argc, char **argv, int option);
-[[noreturn]] void rk_End(int code);
 
 // Registers a routine to run at process exit, before the runtime's own
 // shutdown. Returns 0, or -1 when it could not be registered.

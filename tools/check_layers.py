@@ -134,9 +134,9 @@ def symbols(obj):
 
 
 def check_calls(build):
-    objdir = os.path.join(build, "CMakeFiles", "rkgfx.dir")
+    objdir = os.path.join(build, "CMakeFiles", "rkgfx_objects.dir")
     if not os.path.isdir(objdir):
-        return [f"{build}: no object files of rkgfx (build it first)"]
+        return [f"{build}: no object files of rkgfx_objects (build it first)"]
     objs = {}
     for d, _, files in os.walk(objdir):
         for f in files:

@@ -2,10 +2,9 @@
 #pragma once
 #include <cstdint>
 
-// Colour flags: bit 0 foreground not given, bit 1 background not given.
-unsigned rk_GfxColor(unsigned fg, unsigned bg, int flags);
-void rk_GfxPalette(int index, int color, int green, int blue);
-void rk_GfxPaletteUsing(const int32_t *colors);
+// rk_GfxColor, rk_GfxPalette and rk_GfxPaletteUsing are public (rkgfx.h).
+#include "rkgfx.h"
+
 uint32_t rk_hMakeColor(int bpp, uint32_t c, int r, int g, int b);
 uint32_t rk_hFixColor(int bpp, uint32_t c);
 void rk_hRestorePalette();

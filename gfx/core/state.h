@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <pthread.h>
 
+#include "rkgfx.h"
+
 struct DisplayDriver;
 struct FontDesc;
 struct PaletteDesc;
@@ -51,17 +53,8 @@ enum : uint32_t {
     SCREEN_OPENGL = 0x20000000,
 };
 
-// Mode flags of the open operations (passed on to the driver's init).
-enum : int {
-    RK_MODE_FULLSCREEN = 0x01,
-    RK_MODE_OPENGL = 0x02,
-    RK_MODE_NO_SWITCH = 0x04,
-    RK_MODE_NO_FRAME = 0x08,
-    RK_MODE_SHAPED = 0x10,
-    RK_MODE_ALWAYS_ON_TOP = 0x20,
-    RK_MODE_ALPHA_PRIMITIVES = 0x40,
-    RK_MODE_NULL = -1,
-};
+// The mode flags of the open operations (passed on to the driver's init) are
+// public (rkgfx.h); this one marks the close at process exit.
 inline constexpr int RK_MODE_EXITING = static_cast<int>(0x80000000u);
 
 extern ScreenState *__rk_gfx;

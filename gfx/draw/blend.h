@@ -4,12 +4,10 @@
 #pragma once
 #include <cstdint>
 
-// A blender writes a rectangle that already lies inside both images. Rows
-// follow each other at the given pitches (bytes); height is at least 1. The
-// last three words come from the caller unchanged and mean whatever the
-// blender makes of them (this layer's blenders ignore them).
-using BlenderFn = void (*)(const uint8_t *src, uint8_t *dst, int width, int height, int src_pitch, int dst_pitch,
-                           uint32_t alpha, intptr_t user_function, void *user_parameter);
+#include "rkgfx.h"
+
+// The public blender type (this layer's blenders ignore the last three words).
+using BlenderFn = RkBlenderFn;
 
 #define RK_BLENDER_ARGS                                                                                             \
     const uint8_t *src, uint8_t *dst, int width, int height, int src_pitch, int dst_pitch, uint32_t alpha,          \

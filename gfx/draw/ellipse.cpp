@@ -9,7 +9,7 @@
 #include "gfx/core/target.h"
 #include "gfx/draw/line.h"
 
-const float RK_ELLIPSE_FULL = std::bit_cast<float>(0x40C90FDCu);
+static_assert(std::bit_cast<uint32_t>(RK_ELLIPSE_FULL) == 0x40C90FDCu);
 
 __extension__ using i128 = __int128;
 

@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "rkgfx.h"  // rk_ConsoleMultikey
 #include "rt/term.h"
 
 // Linux key code -> PC scancode.
@@ -20,7 +21,3 @@ extern const uint8_t pad_numlock_ascii[17];
 extern const uint8_t pad_ascii[17];
 
 extern const RkConsoleKeyboardOps rk_console_keyboard;
-
-// -1 while the key with this scancode (masked to 0..127) is held, else 0;
-// 0 without a terminal. Starts the keyboard on first use.
-int rk_ConsoleMultikey(int scancode);

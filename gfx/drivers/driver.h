@@ -5,13 +5,14 @@
 #include <cstdint>
 
 #include "gfx/core/display.h"
+#include "rkgfx.h"
 
 inline constexpr int RK_MAX_DRIVERS = 3;
 // Null-terminated, in the order drivers are tried.
 extern const DisplayDriver *__rk_gfx_drivers_list[RK_MAX_DRIVERS + 1];
 extern const DisplayDriver __rk_gfxDriverNull;
-// A program may name a driver here in advance of "RIVEZ".
-extern const char *__rk_gfx_driver_name;
+// A program may name a driver in advance of "RIVEZ": __rk_gfx_driver_name
+// (rkgfx.h).
 
 // Chooses and opens a driver for the open screen; null when every pass fails.
 const DisplayDriver *rk_hSelectDriver(const char *title, int w, int h, int depth, int refresh, int flags);

@@ -7,21 +7,11 @@
 #include <GL/glx.h>
 
 #include "gfx/core/display.h"
+// The buffer flags, the wanted sizes (__rk_gl_params) and
+// rk_GfxGetGLProcAddress are public.
+#include "rkgfx.h"
 
-// Mode flags of the OpenGL driver's buffer options.
-inline constexpr int RK_MODE_STENCIL_BUFFER = 0x10000;       // 8 stencil bits unless preset
-inline constexpr int RK_MODE_ACCUMULATION_BUFFER = 0x20000;  // a 32-bit accumulation buffer unless preset
-inline constexpr int RK_MODE_MULTISAMPLE = 0x40000;          // 4 samples unless preset
-
-// Wanted buffer sizes; 0 lets the driver choose. A program may preset them;
-// every init completes them and keeps the completed values.
-struct GLParams {
-    int32_t color_bits, red_bits, green_bits, blue_bits, alpha_bits;
-    int32_t depth_bits, stencil_bits;
-    int32_t accum_bits, accum_red_bits, accum_green_bits, accum_blue_bits, accum_alpha_bits;
-    int32_t num_samples;
-};
-extern GLParams __rk_gl_params;
+using GLParams = RkGLParams;
 
 // The GLX entry points the driver needs.
 struct GLXFuncs {
@@ -62,8 +52,6 @@ extern GLFuncs __rk_gl;
 
 extern const DisplayDriver rk_gfxDriverOpenGL;
 
-// A GL function by name while a screen with a GL context is open, else null.
-void *rk_GfxGetGLProcAddress(const char *name);
 // A GL function by name from the loaded GL library, or null.
 void *rk_hGL_GetProcAddress(const char *name);
 // Completes __rk_gl_params for the open screen's depth and the mode flags.

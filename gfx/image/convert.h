@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "rkgfx.h"  // rk_GfxImageConvertRow
+
 // Every converter takes (source row, destination row, pixel count). The
 // palette converters read one index byte per pixel and need an open screen
 // (its colour mask and device palette).
@@ -24,8 +26,3 @@ void rk_image_convert_32bgrto32(const uint8_t *src, uint8_t *dst, int count);
 // above picks between; kept apart so both can be checked against each other.
 void rk_image_convert_24bgrto32_plain(const uint8_t *src, uint8_t *dst, int count);
 void rk_image_convert_24bgrto32_avx2(const uint8_t *src, uint8_t *dst, int count);
-
-// Converts `width` pixels of depth `src_depth` (8 or less: palette indices;
-// 24 or 32: true colour, red first when `red_first`, else blue first) into
-// the pixel format of `dst_depth` bits. Other depths convert nothing.
-void rk_GfxImageConvertRow(const void *src, int src_depth, void *dst, int dst_depth, int width, int red_first);

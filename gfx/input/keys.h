@@ -3,7 +3,8 @@
 #pragma once
 #include <cstdint>
 
-struct RkString;
+#include "rkgfx.h"  // the key codes and the program's key and pause entries
+
 struct ScreenHooks;
 
 // An input event record: type, then four fields whose meaning depends on it.
@@ -12,24 +13,6 @@ struct EventRecord {
     int32_t field[4];
 };
 static_assert(sizeof(EventRecord) == 20);
-
-// Key codes beside the characters 1..255. An extended key without a name is
-// (scan code << 8) | 0xFF.
-enum : int {
-    RK_KEY_CLOSE = 256,
-    RK_KEY_UP = 257,
-    RK_KEY_DOWN = 258,
-    RK_KEY_LEFT = 259,
-    RK_KEY_RIGHT = 260,
-    RK_KEY_INSERT = 261,
-    RK_KEY_DELETE = 262,
-    RK_KEY_HOME = 263,
-    RK_KEY_END = 264,
-    RK_KEY_PAGE_UP = 265,
-    RK_KEY_PAGE_DOWN = 266,
-    RK_KEY_F1 = 267,  // F1..F10 are 267..276
-    RK_KEY_F10 = 276,
-};
 
 // Event types of EventRecord.
 enum : int32_t {
@@ -58,21 +41,8 @@ void rk_hPostEvent(const EventRecord *record);
 // Returns whether a code was posted since the last call, and clears that.
 int rk_hGfxInputBufferChanged();
 
-// The oldest key as a temporary string: "" for none (or no screen), one
-// character for codes 1..255, else 255 and a second character naming it.
-// Null (error 4) when the string cannot be allocated: the key stays waiting.
-RkString *rk_GfxInkey();
-// Waits for a key and returns its code; 0 at once when no screen is open.
-int rk_GfxGetkey();
-// 1 when a key is waiting (it stays in the buffer), else 0.
-int rk_GfxKeyHit();
-// -1 while the key with this scan code is held, else 0.
-int rk_GfxMultikey(int scancode);
 // Keyboard input on the graphics screen is never redirected: always 0.
 int rk_GfxIsRedir(int is_input);
-// Pauses ms milliseconds; a key posted meanwhile ends pauses of 100 ms and
-// more early, and -1 waits for one.
-void rk_GfxSleep(int ms);
 
 // The key buffer's screen hooks: its console entries (keys, held keys,
 // redirection, the sleep a key ends).

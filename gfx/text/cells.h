@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "rkgfx.h"  // rk_GfxLocate
+
 struct ScreenHooks;
 
 // Frees every page's cell table; with `create`, makes new zeroed tables for
@@ -13,8 +15,6 @@ void rk_hClearCharCells(int x1, int y1, int x2, int y2, int page, uint32_t ch, u
 
 // 0-based; negative keeps. Result (row << 8) | column, 8 bits each.
 int rk_GfxLocateRaw(int row, int col);
-// 1-based; 0 or less keeps. Result (row << 8) | column of the new position.
-int rk_GfxLocate(int row, int col, int cursor);
 
 // The cells' screen hooks: the console's locate, new cells for every grid
 // set, and none left when the screen closes.

@@ -603,13 +603,15 @@ fs::path source_icon(int n)
     return fs::path(std::getenv("MALWERK_SOURCE_DIR")) / "gfx" / (std::to_string(n) + ".bmp");
 }
 
-// Installs the program with its data (cmake --install) under `prefix` and
-// returns the installed executable.
+// Installs the program with its data and the shared library it runs on
+// (cmake --install) under `prefix` and returns the installed executable.
 std::string install_program(const fs::path &prefix)
 {
-    std::string cmd = std::string(MALWERK_CMAKE_COMMAND) + " --install '" + build_dir() + "' --prefix '" +
-                      prefix.string() + "' --component program >/dev/null";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    for (const char *component : {"program", "runtime"}) {
+        std::string cmd = std::string(MALWERK_CMAKE_COMMAND) + " --install '" + build_dir() + "' --prefix '" +
+                          prefix.string() + "' --component " + component + " >/dev/null";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    }
     return (prefix / "bin" / "malwerk").string();
 }
 
