@@ -86,13 +86,14 @@ enum {
     RK_MODE_MULTISAMPLE = 0x40000          /* 4 samples unless preset */
 };
 
-/* Opens a screen of width x height pixels (mode 0 of rk_GfxScreen: back to
- * text); depth 8, 16 or 32, pages 0 for one, refresh 0 for the default.
- * 0 on success. The display driver comes from "RIVEZ" ("null": a screen in
- * memory only), else __rk_gfx_driver_name, else X11, OpenGL, framebuffer. */
+/* Opens a screen of width x height pixels of `depth` bits (mode 0 of
+ * rk_GfxScreen: back to text); pages 0 for one, refresh 0 for the default.
+ * 0 on success. The driver named by __rk_gfx_driver_name, else by "RIVEZ",
+ * is tried first ("null": a screen in memory only), then X11, OpenGL and
+ * the Linux framebuffer. */
 RK_API int rk_GfxScreenRes(int width, int height, int depth, int pages, int flags, int refresh);
 RK_API int rk_GfxScreen(int mode, int depth, int pages, int flags, int refresh);
-/* A program may name a driver here in advance of "RIVEZ". */
+/* A program may name the driver to try first here, before "RIVEZ". */
 RK_API extern const char *__rk_gfx_driver_name;
 
 /* The work page's pixels, rows one pitch (width times bytes per pixel) apart. */
@@ -100,13 +101,14 @@ RK_API uint8_t *rk_GfxScreenPtr(void);
 /* Negative pages stay as they are (both negative: page 0 for both). Returns
  * (previous visible page << 8) | previous work page. */
 RK_API int rk_GfxPageSet(int work, int visible);
-/* Copies page src onto dst (negative: work and visible page); on an OpenGL
- * screen swaps the buffers. */
+/* Copies the view of page src onto page dst (negative: the work page and
+ * the visible page); on an OpenGL screen swaps the buffers instead. */
 RK_API int rk_GfxFlip(int src, int dst);
 RK_API int rk_GfxPageCopy(int src, int dst);
 /* Changes the text grid when the cells come out 8 pixels wide and as high as
  * a built-in font (0 or less keeps that side). Returns the previous grid,
- * columns | (rows << 16). */
+ * columns | (rows << 16); the grid stays when its cells cannot be allocated
+ * (error 4). */
 RK_API int rk_GfxWidth(int cols, int rows);
 RK_API void rk_GfxSetWindowTitle(RkString *title);
 RK_API void rk_GfxViewUpdate(void);
@@ -136,8 +138,9 @@ RK_API void rk_GfxPaletteUsing(const int32_t *colors);
  * the screen's. Filled with `fill` unless flags has RK_FLAG_NO_COLOR, framed
  * with `border` unless it has RK_FLAG_NO_COLOR2. */
 RK_API void rk_GfxView(int x1, int y1, int x2, int y2, uint32_t fill, uint32_t border, uint32_t flags);
-/* An image of width x height pixels of `depth` bits (0 or less: the screen's) filled
- * with `color`. Null for bad arguments, without a screen, or when memory
+/* An image of width x height pixels of `depth` bits (0 or less: the
+ * screen's) filled with `color` (RK_FLAG_NO_COLOR in flags: the transparent
+ * colour). Null for bad arguments, without a screen, or when memory
  * runs out. */
 RK_API void *rk_GfxImageCreate(int width, int height, uint32_t color, int depth, uint32_t flags);
 RK_API void rk_GfxImageDestroy(void *image);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build with the layering
-# check, the installed runtime with the examples and the Debian package, the
-# AddressSanitizer + UndefinedBehaviorSanitizer build, the thread tests under
-# ThreadSanitizer, and a short run of each fuzz target.
+# check, the exported symbols, the Debian packages installed with the
+# examples built on them, the AddressSanitizer + UndefinedBehaviorSanitizer
+# build, the thread tests under ThreadSanitizer, and a short run of each fuzz
+# target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
@@ -15,19 +16,60 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 # up, no modules depend on each other in a circle (docs/ARCHITECTURE.md).
 python3 tools/check_layers.py build
 
-# The installed runtime: both examples built against a staged install, once
-# through the CMake package and once through pkg-config; the picture the
-# Null-driver example saves is checked pixel by pixel. Then the Debian
-# package, which must hold the program, its data and the runtime.
+# Only the public operations leave the libraries: the shared library's
+# dynamic symbols and the installed static library's global ones are the
+# committed list.
+for lib in "-D build/librkgfx.so.1" "-g build/dist/librkgfx.a"; do
+  nm --defined-only $lib | awk 'NF == 3 && $3 !~ /^(_edata|_end|__bss_start)$/ {print $3}' | sort |
+    diff -u cmake/rkgfx.symbols - || { echo "nm $lib: exported symbols differ from cmake/rkgfx.symbols"; exit 1; }
+done
+
+# The Debian packages: what each holds, what it depends on, the library's
+# SONAME.
 stage=$(mktemp -d)
-cmake --install build --prefix "$stage/prefix" >/dev/null
-cmake -S examples -B "$stage/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$stage/prefix" -DCMAKE_CXX_FLAGS="-Wall -Werror" >/dev/null
+cpack -G DEB --config build/CPackConfig.cmake -B "$stage/deb" >/dev/null
+version=$(sed -n 's/^project(Malwerk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+check_deb() {  # package, "dependencies", files...
+  local deb pkg=$1 dep
+  deb=$(echo "$stage"/deb/"$pkg"_*.deb)
+  dpkg-deb -c "$deb" | awk '{print $6}' >"$stage/contents"
+  for f in "${@:3}" ./usr/share/doc/"$pkg"/copyright; do
+    grep -qx "$f" "$stage/contents" || { echo "$f missing from $deb"; exit 1; }
+  done
+  for dep in $2; do
+    dpkg-deb -f "$deb" Depends | tr ',' '\n' | grep -qx " *$dep\( (.*)\)\?" ||
+      { echo "$deb does not depend on $dep: $(dpkg-deb -f "$deb" Depends)"; exit 1; }
+  done
+}
+check_deb malwerk "librkgfx1.(=.$version)" ./usr/bin/malwerk ./usr/share/malwerk/gfx/{1,2,3,4,5,6}.bmp \
+  ./usr/share/applications/malwerk.desktop ./usr/share/icons/hicolor/scalable/apps/malwerk.svg
+check_deb librkgfx1 "libx11-6 libxext6 libxrandr2 libxpm4 libpng16-16 libtinfo6" ./usr/lib/librkgfx.so.1{,.0.0}
+check_deb librkgfx-dev \
+  "librkgfx1.(=.$version) libx11-dev libxext-dev libxrandr-dev libxpm-dev libncurses-dev libpng-dev" \
+  ./usr/include/rkgfx/rkgfx.h ./usr/lib/librkgfx.{a,so} ./usr/lib/cmake/rkgfx/rkgfxConfig.cmake \
+  ./usr/lib/pkgconfig/rkgfx.pc
+[ "$(grep -c '\.h$' "$stage/contents")" -eq 1 ] || { echo "librkgfx-dev installs more than rkgfx.h"; exit 1; }
+dpkg-deb -x "$stage"/deb/librkgfx1_*.deb "$stage/root"
+readelf -d "$stage/root/usr/lib/librkgfx.so.1" | grep -q 'SONAME.*\[librkgfx\.so\.1\]' || { echo "no SONAME"; exit 1; }
+
+# The runtime installed from its packages alone: the examples build through
+# the CMake package and through pkg-config, the picture of the Null-driver
+# example is checked pixel by pixel, and a C and a C++ program with names of
+# their own that the runtime has inside build strictly, link shared and
+# static, and draw the right pixels. The packages are removed afterwards.
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+apt=($sudo apt-get -y -qq -o DPkg::Lock::Timeout=120)
+"${apt[@]}" install "$stage"/deb/librkgfx1_*.deb "$stage"/deb/librkgfx-dev_*.deb >/dev/null
+trap '"${apt[@]}" purge librkgfx-dev librkgfx1 >/dev/null' EXIT
+strict=(-Wall -Wextra -Werror)
+cmake -S examples -B "$stage/cmake" -G Ninja -DCMAKE_C_FLAGS="${strict[*]}" -DCMAKE_CXX_FLAGS="${strict[*]}" >/dev/null
 cmake --build "$stage/cmake" >/dev/null
 mkdir "$stage/pc"
-(cd "$stage/pc" && PKG_CONFIG_PATH="$stage/prefix/lib/pkgconfig" make -s -f "$OLDPWD/examples/Makefile" CXXFLAGS="-Wall -Werror")
-for route in cmake pc; do
-  (cd "$stage" && "$route/picture" "$route.bmp")
-  python3 - "$stage/$route.bmp" <<'PY'
+(cd "$stage/pc" && make -s -f "$OLDPWD/examples/Makefile" CFLAGS="${strict[*]}" CXXFLAGS="${strict[*]}")
+for example in {cmake,pc}/picture{,_static}; do
+  (cd "$stage" && "$example" picture.bmp)
+  python3 - "$stage/picture.bmp" "$example" <<'PY'
 import struct, sys
 d = open(sys.argv[1], 'rb').read()
 assert d[:2] == b'BM', 'not a bitmap'
@@ -41,20 +83,22 @@ expected = {(2, 50): 0x2060D0, (120, 14): 0x2060D0, (104, 30): 0x2060D0,  # sky,
             (80, 100): 0x008D00, (120, 30): 0xFFD040, (120, 16): 0xFFD040,  # field, sun
             (20, 60): 0xFFFFFF, (60, 89): 0xFFFFFF, (40, 75): 0xCD0000, (61, 75): 0x2060D0}  # house
 bad = {p: hex(at(*p)) for p, v in expected.items() if at(*p) != v}
-assert not bad, f'{sys.argv[1]}: wrong pixels {bad}'
+assert not bad, f'{sys.argv[2]}: wrong pixels {bad}'
 PY
 done
-cpack -G DEB --config build/CPackConfig.cmake -B "$stage/deb" >/dev/null
-deb=$(echo "$stage"/deb/malwerk_*.deb)
-dpkg-deb -f "$deb" Package Version Depends
-dpkg-deb -c "$deb" | awk '{print $6}' >"$stage/contents"
-for f in ./usr/bin/malwerk ./usr/share/malwerk/gfx/{1,2,3,4,5,6}.bmp ./usr/share/applications/malwerk.desktop \
-  ./usr/share/icons/hicolor/scalable/apps/malwerk.svg ./usr/include/rkgfx/rkgfx.h ./usr/include/rkgfx/gfx/core/screen.h \
-  ./usr/lib/librkgfx.a ./usr/lib/cmake/rkgfx/rkgfxConfig.cmake ./usr/lib/pkgconfig/rkgfx.pc; do
-  grep -qx "$f" "$stage/contents" || { echo "$f missing from $deb"; exit 1; }
+! ldd "$stage/pc/picture_static" | grep -q rkgfx || { echo "picture_static needs the shared library"; exit 1; }
+for lang in c c++; do
+  std=c11 compiler=cc
+  [ "$lang" = c++ ] && std=c++17 compiler=c++
+  compile=("$compiler" -x "$lang" -std="$std" "${strict[@]}" -pedantic tests/programs/consumer.c
+    $(pkg-config --cflags rkgfx))
+  "${compile[@]}" -o "$stage/consumer-shared" $(pkg-config --libs rkgfx)
+  "${compile[@]}" -o "$stage/consumer-static" -l:librkgfx.a $(pkg-config --static --libs rkgfx | sed 's/-lrkgfx\b//')
+  RIVEZ=null "$stage/consumer-shared" && RIVEZ=null "$stage/consumer-static" ||
+    { echo "consumer ($lang) failed"; exit 1; }
 done
-dpkg-deb -f "$deb" Depends | grep -q libx11-6 || { echo "$deb does not depend on libx11-6"; exit 1; }
-grep -c '^./usr/include/rkgfx/.*\.h$' "$stage/contents" | xargs echo "headers in the package:"
+"${apt[@]}" purge librkgfx-dev librkgfx1 >/dev/null
+trap - EXIT
 rm -rf "$stage"
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMALWERK_WERROR=ON -DMALWERK_SANITIZE=ON -DMALWERK_TESTS=ON >/dev/null
