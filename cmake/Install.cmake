@@ -20,10 +20,11 @@ install(TARGETS rkgfx ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(DIRECTORY gfx rt DESTINATION ${RKGFX_INCLUDE_DIR} COMPONENT dev FILES_MATCHING PATTERN "*.h")
 install(FILES rkgfx.h DESTINATION ${RKGFX_INCLUDE_DIR} COMPONENT dev)
 
-# Program: executable, icons, desktop entry, application icon.
+# Program: executable, icons, desktop entry, application icon, manual page.
 install(TARGETS malwerk RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
-install(FILES gfx/1.bmp gfx/2.bmp gfx/3.bmp gfx/4.bmp gfx/5.bmp gfx/6.bmp
+install(FILES gfx/1.bmp gfx/2.bmp gfx/3.bmp gfx/4.bmp gfx/5.bmp gfx/6.bmp gfx/7.bmp
   DESTINATION ${MALWERK_DATA_DIR}/gfx COMPONENT program)
+install(FILES app/malwerk.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 install(FILES app/malwerk.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
 install(FILES app/malwerk.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT program)
 
@@ -157,8 +158,9 @@ set(CPACK_PACKAGE_VENDOR "Malwerk")
 set(CPACK_PACKAGE_CONTACT "Malwerk developers <malwerk@localhost>")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small paint program and its software graphics runtime")
-set(CPACK_PACKAGE_DESCRIPTION "Malwerk paints on a white canvas with pen, brush, bucket and lines in 18 colours\n\
-and saves and loads the picture as a Windows bitmap. The package also holds\n\
+set(CPACK_PACKAGE_DESCRIPTION "Malwerk paints on a white canvas with pen, brush, bucket, lines, dashed lines,\n\
+rectangles and text in 18 colours, with undo, and saves and loads the picture\n\
+as a Windows bitmap or PNG. The package also holds\n\
 rkgfx, the software graphics runtime it is built on, as a static library with\n\
 headers, a CMake package and a pkg-config file.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -48,7 +48,8 @@ cpack -G DEB --config build/CPackConfig.cmake -B "$stage/deb" >/dev/null
 deb=$(echo "$stage"/deb/malwerk_*.deb)
 dpkg-deb -f "$deb" Package Version Depends
 dpkg-deb -c "$deb" | awk '{print $6}' >"$stage/contents"
-for f in ./usr/bin/malwerk ./usr/share/malwerk/gfx/{1,2,3,4,5,6}.bmp ./usr/share/applications/malwerk.desktop \
+for f in ./usr/bin/malwerk ./usr/share/malwerk/gfx/{1,2,3,4,5,6,7}.bmp ./usr/share/applications/malwerk.desktop \
+  ./usr/share/man/man1/malwerk.1 \
   ./usr/share/icons/hicolor/scalable/apps/malwerk.svg ./usr/include/rkgfx/rkgfx.h ./usr/include/rkgfx/gfx/core/screen.h \
   ./usr/lib/librkgfx.a ./usr/lib/cmake/rkgfx/rkgfxConfig.cmake ./usr/lib/pkgconfig/rkgfx.pc; do
   grep -qx "$f" "$stage/contents" || { echo "$f missing from $deb"; exit 1; }
