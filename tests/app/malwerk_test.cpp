@@ -553,7 +553,7 @@ static long resident_kib(pid_t pid)
     return -1;
 }
 
-// Every frame creates and destroys 84 images and reads the icon files;
+// Every frame creates and destroys 56 images and reads the icon files;
 // over 2000 frames (10 ms pause each) memory must stay where it was.
 TEST_F(PaintSession, MemoryStaysFlatOverTwoThousandFrames)
 {
