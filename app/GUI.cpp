@@ -44,14 +44,14 @@ static void TRANSPUT(void *target, float x, float y, const void *image)
 
 // One look of a button: fill, outline without its corner pixels, caption
 // and icon.
-static void ZEICHNE(void *gfx, int TEXTZ, uint32_t fill, const char *TEXT, const void *IMG2)
+static void ZEICHNE(void *gfx, int TEXTZ, uint32_t fill, uint32_t rand, const char *TEXT, const void *IMG2)
 {
     float w = static_cast<float>(TEXTZ);
     BOX(gfx, 1, 1, w - 1, 19, fill, true);
-    LINIE(gfx, 1, 0, w - 1, 0, OUTLINE);
-    LINIE(gfx, 0, 1, 0, 18, OUTLINE);
-    LINIE(gfx, 1, 19, w - 1, 19, OUTLINE);
-    LINIE(gfx, w, 1, w, 18, OUTLINE);
+    LINIE(gfx, 1, 0, w - 1, 0, rand);
+    LINIE(gfx, 0, 1, 0, 18, rand);
+    LINIE(gfx, 1, 19, w - 1, 19, rand);
+    LINIE(gfx, w, 1, w, 18, rand);
     SCHRIFT(gfx, 8, 6, TEXT);
     if (IMG2)
         TRANSPUT(gfx, 1, 1, IMG2);
@@ -95,6 +95,7 @@ struct Knopf {
     int NUM, ANFANGX, ANFANGY;
     const char *TEXT, *IMG;
     uint32_t FARBEB;
+    int WERKZEUG;  // the tool it chooses, 0 for none
 };
 
 // A button is 10 pixels wide per caption character; its leftmost and
@@ -106,7 +107,7 @@ static bool IM_KNOPF(const Knopf &k, int x, int y)
 }
 
 // The buttons in drawing order: 18 colours, the tools, Save, Load, Exit and
-// the text tool (which shows the rectangle's icon).
+// the text tool.
 static constexpr Knopf KNOEPFE[] = {
     {1, 5, 50, "  ", "", 0xFFFFFF},     {2, 28, 50, "  ", "", 0xBBBBBB},    {3, 51, 50, "  ", "", 0x000000},
     {4, 5, 71, "  ", "", 0xFF0000},     {5, 28, 71, "  ", "", 0xCD0000},    {6, 51, 71, "  ", "", 0x800000},
@@ -114,11 +115,20 @@ static constexpr Knopf KNOEPFE[] = {
     {10, 5, 113, "  ", "", 0x00FF00},   {11, 28, 113, "  ", "", 0x008D00},  {12, 51, 113, "  ", "", 0x008080},
     {13, 5, 134, "  ", "", 0xFFFF00},   {14, 28, 134, "  ", "", 0xCDCD00},  {15, 51, 134, "  ", "", 0x808000},
     {16, 5, 155, "  ", "", 0xFF00F1},   {17, 28, 155, "  ", "", 0x800080},  {18, 51, 155, "  ", "", 0x4E004E},
-    {19, 5, 300, "  ", "gfx/1.bmp", BAR}, {20, 28, 300, "  ", "gfx/2.bmp", BAR}, {21, 51, 300, "  ", "gfx/3.bmp", BAR},
-    {25, 5, 321, "  ", "gfx/4.bmp", BAR}, {26, 28, 321, "  ", "gfx/5.bmp", BAR}, {27, 51, 321, "  ", "gfx/6.bmp", BAR},
+    {19, 5, 300, "  ", "gfx/1.bmp", BAR, 1},  {20, 28, 300, "  ", "gfx/2.bmp", BAR, 2},
+    {21, 51, 300, "  ", "gfx/3.bmp", BAR, 3}, {25, 5, 321, "  ", "gfx/4.bmp", BAR, 4},
+    {26, 28, 321, "  ", "gfx/5.bmp", BAR, 5}, {27, 51, 321, "  ", "gfx/6.bmp", BAR, 6},
     {22, 5, 2, " Save ", "", BAR},      {23, 75, 2, " Load ", "", BAR},     {24, 735, 2, " Exit ", "", BAR},
-    {28, 5, 342, "  ", "gfx/6.bmp", BAR},
+    {28, 5, 342, "  ", "gfx/7.bmp", BAR, 7},
 };
+
+int WERKZEUG_DES_KNOPFS(int knopf)
+{
+    for (const Knopf &k : KNOEPFE)
+        if (k.NUM == knopf)
+            return k.WERKZEUG;
+    return 0;
+}
 
 int TREFFER(int x, int y)
 {
@@ -132,29 +142,25 @@ int TREFFER(int x, int y)
     return NICHTS;
 }
 
-// One button in its normal look, or in the hover look while the pointer is
-// over it with no button held, or in the pressed look while the left button
-// that was pressed on it is held over it.
+// One button in one of its looks: the chosen tool's button pressed (the
+// hover fill, outlined in the text colour); any other in the hover look
+// while the pointer is over it with no button held, or while the left
+// button that was pressed on it is held over it; otherwise the normal look.
 static void BUTTON(const Knopf &k)
 {
     int TEXTZ = 10 * static_cast<int>(std::strlen(k.TEXT));
+    bool gewaehlt = k.WERKZEUG != 0 && k.WERKZEUG == W;
+    bool ueber = IM_KNOPF(k, MX, MY) && (BUTTONS == 0 || (BUTTONS == 1 && GEDRUECKT == k.NUM));
     void *BUTTONGFX = rk_GfxImageCreate(TEXTZ + 1, 20, 0, 0, RK_FLAG_NO_COLOR);
-    void *BUTTONGFX2 = rk_GfxImageCreate(TEXTZ + 1, 20, 0, 0, RK_FLAG_NO_COLOR);
     void *IMG2 = rk_GfxImageCreate(20, 22, 0, 0, RK_FLAG_NO_COLOR);
     if (IMG2 && *k.IMG)
         rk_GfxBload(rk_StrAllocTempDesc(ICONDATEI(k.IMG).c_str()), IMG2, nullptr);
-    if (BUTTONGFX && BUTTONGFX2) {
-        ZEICHNE(BUTTONGFX, TEXTZ, k.FARBEB, k.TEXT, IMG2);
-        ZEICHNE(BUTTONGFX2, TEXTZ, PRESSED, k.TEXT, IMG2);
-        float x = static_cast<float>(k.ANFANGX), y = static_cast<float>(k.ANFANGY);
-        TRANSPUT(nullptr, x, y, BUTTONGFX);
-        bool ueber = IM_KNOPF(k, MX, MY);
-        if (ueber && (BUTTONS == 0 || (BUTTONS == 1 && GEDRUECKT == k.NUM)))
-            TRANSPUT(nullptr, x, y, BUTTONGFX2);
+    if (BUTTONGFX) {
+        ZEICHNE(BUTTONGFX, TEXTZ, gewaehlt || ueber ? PRESSED : k.FARBEB, gewaehlt ? INK : OUTLINE, k.TEXT, IMG2);
+        TRANSPUT(nullptr, static_cast<float>(k.ANFANGX), static_cast<float>(k.ANFANGY), BUTTONGFX);
     }
     rk_GfxImageDestroy(IMG2);
     rk_GfxImageDestroy(BUTTONGFX);
-    rk_GfxImageDestroy(BUTTONGFX2);
 }
 
 // ---- text: names and messages are UTF-8, the built-in font is code page 437
@@ -191,15 +197,19 @@ static constexpr unsigned char LATIN1_GLYPHEN[96] = {
     '?',  0xA4, 0x95, 0xA2, 0x93, '?',  0x94, 0xF6, '?',  0x97, 0xA3, 0x96, 0x81, '?',  '?',  0x98,
 };
 
-static std::string GLYPHEN(std::u32string_view zeichen)
+// The en dash has no glyph of its own: the hyphen stands for it.
+std::string GLYPHEN(std::u32string_view zeichen)
 {
     std::string g;
     for (char32_t c : zeichen)
-        g += static_cast<char>(c >= 0x20 && c < 0x7F ? c : c >= 0xA0 && c <= 0xFF ? LATIN1_GLYPHEN[c - 0xA0] : '?');
+        g += static_cast<char>(c >= 0x20 && c < 0x7F    ? c
+                               : c >= 0xA0 && c <= 0xFF ? LATIN1_GLYPHEN[c - 0xA0]
+                               : c == U'\u2013'         ? '-'
+                                                        : '?');
     return g;
 }
 
-static std::u32string MELDUNG;
+static std::u32string MELDUNG, FRAGE;
 
 void MELDEN(const std::string &kopf, const std::string &text)
 {
@@ -208,6 +218,11 @@ void MELDEN(const std::string &kopf, const std::string &text)
     if (k.size() + t.size() > MELDUNG_ZEICHEN)
         t = U"..." + t.substr(t.size() - platz);
     MELDUNG = k + t;
+}
+
+void FRAGEN(const std::string &frage)
+{
+    FRAGE = ZEICHEN(frage);
 }
 
 // The file-name field: while a name is typed, the part around the insertion
@@ -240,8 +255,15 @@ void MACHBILD()
     SCHRIFT(nullptr, 700, 585, text);
     std::snprintf(text, sizeof text, "Y:%d", MY - OBEN);
     SCHRIFT(nullptr, 745, 585, text);
-    SCHRIFT(nullptr, 100, 585, GLYPHEN(ZEICHEN("Werkzeug: " + WERKZEUG)).c_str());
-    SCHRIFT(nullptr, 348, 585, GLYPHEN(MELDUNG).c_str());
+    if (FRAGE.empty()) {
+        SCHRIFT(nullptr, 100, 585, GLYPHEN(ZEICHEN("Werkzeug: " + WERKZEUG)).c_str());
+        SCHRIFT(nullptr, 348, 585, GLYPHEN(MELDUNG).c_str());
+    } else {
+        SCHRIFT(nullptr, 100, 585, GLYPHEN(FRAGE).c_str());
+    }
+    // The drawing colour's swatch.
+    BOX(nullptr, 84, 583, 95, 594, static_cast<uint32_t>(FARBE), true);
+    BOX(nullptr, 84, 583, 95, 594, OUTLINE, false);
     NAMENSFELD();
     for (const Knopf &k : KNOEPFE)
         BUTTON(k);

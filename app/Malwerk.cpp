@@ -10,19 +10,23 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/GUI.h"
+#include "app/Verlauf.h"
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
 #include "gfx/draw/ellipse.h"
 #include "gfx/draw/line.h"
 #include "gfx/draw/paint.h"
 #include "gfx/draw/put.h"
+#include "gfx/draw/text.h"
 #include "gfx/image/bload.h"
 #include "gfx/image/bsave.h"
+#include "gfx/input/keys.h"
 #include "rt/console.h"
 #include "rt/rt.h"
 #include "rt/str.h"
@@ -30,7 +34,6 @@
 namespace Malwerk {
 using namespace GUI;
 
-static int FARBE, W;
 static float ALTEPOS_X, ALTEPOS_Y;
 // Whether ALTEPOS holds a position read inside the window: pen segments
 // join only two such positions.
@@ -48,8 +51,8 @@ static bool IM_FENSTER(int x, int y)
 enum class Phase { DRUCK, ZUG, ENDE };
 
 // A tool: its name in the status line, its step in every pass of a stroke
-// on the canvas, and what it shows over the canvas while a stroke lasts
-// (drawn on the window, clipped to the canvas).
+// on the canvas, and what it shows over the canvas while it is in use
+// (drawn on the window in every frame, clipped to the canvas).
 struct Werkzeug {
     const char *name;
     void (*schritt)(Phase phase);
@@ -88,29 +91,87 @@ static void FARBEIMER(Phase phase)
                     0, rk_StrAllocTempDesc(""), 0, RK_FLAG_NO_COLOR2);
 }
 
-// Line tool: from the press to the last position the pointer had inside the
-// window while the button was held; exactly one line goes on the canvas, on
-// release.
-static float LINIE_X1, LINIE_Y1, LINIE_X2, LINIE_Y2;
+// The tools that are dragged: from the press to the last position the
+// pointer had inside the window while the button was held; exactly one
+// shape goes on the canvas, on release, and the window shows it meanwhile.
+static float ZUG_X1, ZUG_Y1, ZUG_X2, ZUG_Y2;
 
-static void LINIEN(Phase phase)
+// The shapes, from (x1, y1) to (x2, y2) on `ziel` (null: the window).
+static void LINIE(void *ziel, float x1, float y1, float x2, float y2)
+{
+    rk_GfxLine(ziel, x1, y1, x2, y2, static_cast<uint32_t>(FARBE), 0, 0xFFFF, 0);
+}
+
+static void STRICHLINIE(void *ziel, float x1, float y1, float x2, float y2)
+{
+    rk_GfxLine(ziel, x1, y1, x2, y2, static_cast<uint32_t>(FARBE), 0, 0xF0F0, 0);
+}
+
+static void RECHTECK(void *ziel, float x1, float y1, float x2, float y2)
+{
+    rk_GfxLine(ziel, x1, y1, x2, y2, static_cast<uint32_t>(FARBE), 1, 0xFFFF, 0);
+}
+
+static void ZIEHEN(Phase phase, void (*form)(void *, float, float, float, float))
 {
     float x = static_cast<float>(MX), y = static_cast<float>(MY);
     if (phase == Phase::DRUCK) {
-        LINIE_X1 = LINIE_X2 = x;
-        LINIE_Y1 = LINIE_Y2 = y;
+        ZUG_X1 = ZUG_X2 = x;
+        ZUG_Y1 = ZUG_Y2 = y;
     } else if (phase == Phase::ZUG && IM_FENSTER(MX, MY)) {
-        LINIE_X2 = x;
-        LINIE_Y2 = y;
+        ZUG_X2 = x;
+        ZUG_Y2 = y;
     } else if (phase == Phase::ENDE) {
-        rk_GfxLine(BILD, LINIE_X1 - LINKS, LINIE_Y1 - OBEN, LINIE_X2 - LINKS, LINIE_Y2 - OBEN,
-                   static_cast<uint32_t>(FARBE), 0, 0xFFFF, 0);
+        form(BILD, ZUG_X1 - LINKS, ZUG_Y1 - OBEN, ZUG_X2 - LINKS, ZUG_Y2 - OBEN);
     }
 }
 
-static void LINIE_ZEIGEN()
+static void ZIEHEN_ZEIGEN(void (*form)(void *, float, float, float, float))
 {
-    rk_GfxLine(nullptr, LINIE_X1, LINIE_Y1, LINIE_X2, LINIE_Y2, static_cast<uint32_t>(FARBE), 0, 0xFFFF, 0);
+    if (GEDRUECKT == LEINWAND)
+        form(nullptr, ZUG_X1, ZUG_Y1, ZUG_X2, ZUG_Y2);
+}
+
+static void LINIEN(Phase phase) { ZIEHEN(phase, LINIE); }
+static void LINIEN_ZEIGEN() { ZIEHEN_ZEIGEN(LINIE); }
+static void STRICHLINIEN(Phase phase) { ZIEHEN(phase, STRICHLINIE); }
+static void STRICHLINIEN_ZEIGEN() { ZIEHEN_ZEIGEN(STRICHLINIE); }
+static void RECHTECKE(Phase phase) { ZIEHEN(phase, RECHTECK); }
+static void RECHTECKE_ZEIGEN() { ZIEHEN_ZEIGEN(RECHTECK); }
+
+// Text tool: a press sets where the text starts (its top left); the typed
+// characters stand on the canvas from then on, redrawn over the rows as
+// they were before at every key, until the text ends.
+static struct {
+    bool offen;
+    float x, y;
+    std::u32string zeichen;
+} TEXT;
+
+// What fits on the canvas's width.
+static constexpr std::size_t TEXT_ZEICHEN = BREITE / 8 + 1;
+
+static void TEXT_ZEICHNEN()
+{
+    int y = static_cast<int>(TEXT.y);
+    Verlauf::ZEILEN_ZURUECK(y, y + 7);
+    rk_GfxDrawString(BILD, TEXT.x, TEXT.y, 0, rk_StrAllocTempDesc(GLYPHEN(TEXT.zeichen).c_str()),
+                     static_cast<uint32_t>(FARBE), nullptr, 0, nullptr, 0, nullptr);
+}
+
+static void TEXTWERKZEUG(Phase phase)
+{
+    if (phase == Phase::DRUCK)
+        TEXT = {true, static_cast<float>(MX - LINKS), static_cast<float>(MY - OBEN), {}};
+}
+
+// The insertion point under the next character's cell.
+static void TEXT_ZEIGEN()
+{
+    if (!TEXT.offen)
+        return;
+    float x = LINKS + TEXT.x + 8.0f * static_cast<float>(TEXT.zeichen.size()), y = OBEN + TEXT.y + 8;
+    rk_GfxLine(nullptr, x, y, x + 7, y, static_cast<uint32_t>(FARBE), 0, 0xFFFF, 0);
 }
 
 // By tool number W - 1.
@@ -118,10 +179,10 @@ static constexpr Werkzeug WERKZEUGE[] = {
     {"Stift", STIFT, nullptr},
     {"Pinsel", PINSEL, nullptr},
     {"Farbeimer", FARBEIMER, nullptr},
-    {"Linien", LINIEN, LINIE_ZEIGEN},
-    {"gestrichelte Linien", nullptr, nullptr},
-    {"Rechteck", nullptr, nullptr},
-    {"Text", nullptr, nullptr},
+    {"Linien", LINIEN, LINIEN_ZEIGEN},
+    {"gestrichelte Linien", STRICHLINIEN, STRICHLINIEN_ZEIGEN},
+    {"Rechteck", RECHTECKE, RECHTECKE_ZEIGEN},
+    {"Text", TEXTWERKZEUG, TEXT_ZEIGEN},
 };
 
 static void SETZE_WERKZEUG(int w)
@@ -130,16 +191,10 @@ static void SETZE_WERKZEUG(int w)
     WERKZEUG = WERKZEUGE[w - 1].name;
 }
 
-static void WERKZEUG_ANWENDEN(Phase phase)
-{
-    if (WERKZEUGE[W - 1].schritt)
-        WERKZEUGE[W - 1].schritt(phase);
-}
-
 static void LEINWAND_ZEIGEN()
 {
     rk_GfxPut(nullptr, LINKS, OBEN, BILD, RK_NO_RECT, 0, 0, 0, 0, 0, rk_hPutTrans, 0, 0, nullptr);
-    if (GEDRUECKT == LEINWAND && WERKZEUGE[W - 1].vorschau) {
+    if (WERKZEUGE[W - 1].vorschau) {
         rk_GfxView(LINKS, OBEN, LINKS + BREITE - 1, OBEN + HOEHE - 1, 0, 0, RK_FLAG_NO_COLOR | RK_FLAG_NO_COLOR2 | 1);
         WERKZEUGE[W - 1].vorschau();
         rk_GfxView(RK_VIEW_OMITTED, RK_VIEW_OMITTED, RK_VIEW_OMITTED, RK_VIEW_OMITTED, 0, 0, 0);
@@ -164,7 +219,7 @@ void BILD_AUFBAUEN()
 struct Bildformat {
     const char *endung, *kennung;
 };
-static constexpr Bildformat FORMATE[] = {{".bmp", "BM"}};
+static constexpr Bildformat FORMATE[] = {{".bmp", "BM"}, {".png", "\x89PNG\r\n\x1A\n"}};
 
 static bool ENDET_AUF(const std::string &name, const char *endung)
 {
@@ -172,7 +227,7 @@ static bool ENDET_AUF(const std::string &name, const char *endung)
     return name.size() >= n && strcasecmp(name.c_str() + name.size() - n, endung) == 0;
 }
 
-// "nur .bmp möglich", from the table.
+// "nur .bmp, .png möglich", from the table.
 static std::string NUR_ENDUNGEN()
 {
     std::string text = "nur ";
@@ -229,6 +284,10 @@ static const char *GRUND(int code, const std::string &name, bool schreiben)
     }
 }
 
+// The history's state of the picture last saved or loaded: Exit asks
+// before it ends the program in any other.
+static unsigned long GESPEICHERT;
+
 static void SPEICHERN()
 {
     bool bekannt = false;
@@ -242,6 +301,7 @@ static void SPEICHERN()
     if (code != 0)
         return MELDEN("Nicht gespeichert", GRUND(code, FILE, true));
     MELDEN("Gespeichert", FILE);
+    GESPEICHERT = Verlauf::STAND();
 }
 
 // Why the file is no picture the program reads; null when it starts like
@@ -291,14 +351,17 @@ static int LADE_IN(void *ziel)
 // Load replaces the whole canvas. The picture is read twice, onto a white
 // and onto a black image one pixel wider and higher than the canvas: where
 // the two differ the picture did not reach, so the extra column and row
-// tell whether it was larger than the canvas and is cut off.
-static void LADEN()
+// tell whether it was larger than the canvas and is cut off. True when the
+// canvas was replaced.
+static bool LADEN()
 {
     const char *fehler = NAMENSFEHLER(FILE);
     if (!fehler)
         fehler = KEIN_BILD(FILE);
-    if (fehler)
-        return MELDEN("Nicht geladen", fehler);
+    if (fehler) {
+        MELDEN("Nicht geladen", fehler);
+        return false;
+    }
     void *weiss = rk_GfxImageCreate(BREITE + 1, HOEHE + 1, 0xFFFFFF, 0, 0);
     void *schwarz = rk_GfxImageCreate(BREITE + 1, HOEHE + 1, 0x000000, 0, 0);
     int code = 4;
@@ -321,6 +384,7 @@ static void LADEN()
     }
     rk_GfxImageDestroy(weiss);
     rk_GfxImageDestroy(schwarz);
+    return code == 0;
 }
 
 // ---- the file-name field -------------------------------------------------------
@@ -421,29 +485,106 @@ static void DATEINAME_LESEN()
     }
 }
 
+// ---- steps, keys and Exit's question ------------------------------------------
+
+// A step that has changed the canvas since Verlauf::ANFANG ends.
+static void SCHRITT_ENDE()
+{
+    if (!Verlauf::FESTHALTEN())
+        MELDEN("Rückgängig nicht mehr möglich", "kein Speicher");
+}
+
+// The text being typed ends as one step.
+static void TEXT_ENDE()
+{
+    if (!TEXT.offen)
+        return;
+    TEXT.offen = false;
+    TEXT.zeichen.clear();
+    SCHRITT_ENDE();
+}
+
+static void TEXT_TASTE(int taste)
+{
+    if (taste == TASTE_ENTER || taste == TASTE_ESCAPE)
+        return TEXT_ENDE();
+    if (taste == TASTE_ZURUECK && !TEXT.zeichen.empty())
+        TEXT.zeichen.pop_back();
+    else if (((taste >= 0x20 && taste < 0x7F) || (taste >= 0xA0 && taste <= 0xFF)) && TEXT.zeichen.size() < TEXT_ZEICHEN)
+        TEXT.zeichen += static_cast<char32_t>(taste);
+    else
+        return;
+    TEXT_ZEICHNEN();
+}
+
+// Ctrl+Y and Ctrl+Z type these control codes; Shift is held while either
+// Shift key's scan code is.
+enum : int { STRG_Y = 25, STRG_Z = 26, UMSCHALT_LINKS = 42, UMSCHALT_RECHTS = 54 };
+
+// Undo, or redo; not while a stroke lasts. A text being typed ends first.
+static void RUECKGAENGIG(bool wieder)
+{
+    if (GEDRUECKT == LEINWAND)
+        return;
+    TEXT_ENDE();
+    if (wieder)
+        Verlauf::VOR();
+    else
+        Verlauf::ZURUECK();
+}
+
+static bool EXIT_GEFRAGT;
+
+static void FRAGE_VERWERFEN()
+{
+    if (EXIT_GEFRAGT)
+        FRAGEN("");
+    EXIT_GEFRAGT = false;
+}
+
+// Every key waiting, each frame: undo and redo, the text tool's keys; the
+// others are dropped. Any key answers Exit's question with no.
+static void TASTEN_LESEN()
+{
+    for (int taste; (taste = TASTE()) != 0;) {
+        FRAGE_VERWERFEN();
+        if (taste == STRG_Z || taste == STRG_Y)
+            RUECKGAENGIG(taste == STRG_Y || rk_GfxMultikey(UMSCHALT_LINKS) || rk_GfxMultikey(UMSCHALT_RECHTS));
+        else if (TEXT.offen)
+            TEXT_TASTE(taste);
+    }
+}
+
 // ---- buttons and the frame loop ------------------------------------------------
 
 static constexpr int FARBEN[19] = {0,        0xFFFFFF, 0xBBBBBB, 0x000000, 0xFF0000, 0xCD0000, 0x800000,
                                    0x0000FF, 0x0054A8, 0x000080, 0x00FF00, 0x008D00, 0x008080, 0xFFFF00,
                                    0xCDCD00, 0x808000, 0xFF00F1, 0x800080, 0x4E004E};
-// The tool buttons and the tool number W each chooses.
-static constexpr struct {
-    int knopf, werkzeug;
-} WERKZEUGKNOEPFE[] = {{19, 1}, {20, 2}, {21, 3}, {25, 4}, {26, 5}, {27, 6}, {28, 7}};
 
-// The action of button I (1..28), or of the file-name field.
+// The action of button I (1..28), or of the file-name field. Exit asks
+// once before it ends the program with changes not saved.
 static void AKTION(int I)
 {
     if (I >= 1 && I <= 18)
         FARBE = FARBEN[I];
-    for (const auto &k : WERKZEUGKNOEPFE)
-        if (k.knopf == I)
-            SETZE_WERKZEUG(k.werkzeug);
+    if (int w = WERKZEUG_DES_KNOPFS(I))
+        SETZE_WERKZEUG(w);
     switch (I) {
     case FELD: DATEINAME_LESEN(); break;
     case 22: SPEICHERN(); break;
-    case 23: LADEN(); break;
+    case 23:
+        Verlauf::ANFANG();
+        if (LADEN()) {
+            SCHRITT_ENDE();
+            GESPEICHERT = Verlauf::STAND();
+        }
+        break;
     case 24:
+        if (Verlauf::STAND() != GESPEICHERT && !EXIT_GEFRAGT) {
+            EXIT_GEFRAGT = true;
+            FRAGEN("Ungespeicherte Änderungen – Exit noch einmal zum Beenden");
+            break;
+        }
         rk_GfxImageDestroy(BILD);
         rk_End(0);
     default: break;
@@ -453,6 +594,8 @@ static void AKTION(int I)
 // Reads the mouse and follows the left button: a press records what it
 // began on and starts a stroke there on the canvas; a release ends the
 // stroke, or runs the action of the button it began on when it ends there.
+// A press anywhere ends the text being typed; one anywhere but on Exit
+// answers Exit's question with no.
 static void MAUS_LESEN()
 {
     static bool gehalten;
@@ -462,17 +605,25 @@ static void MAUS_LESEN()
     gehalten = BUTTONS == 1;
     if (gehalten && !vorher) {
         GEDRUECKT = TREFFER(MX, MY);
-        if (GEDRUECKT == LEINWAND)
-            WERKZEUG_ANWENDEN(Phase::DRUCK);
+        TEXT_ENDE();
+        if (GEDRUECKT != 24)
+            FRAGE_VERWERFEN();
+        if (GEDRUECKT == LEINWAND) {
+            Verlauf::ANFANG();
+            WERKZEUGE[W - 1].schritt(Phase::DRUCK);
+        }
     } else if (gehalten && GEDRUECKT == LEINWAND) {
-        WERKZEUG_ANWENDEN(Phase::ZUG);
+        WERKZEUGE[W - 1].schritt(Phase::ZUG);
     } else if (!gehalten && vorher) {
         int ziel = GEDRUECKT;
         GEDRUECKT = NICHTS;
-        if (ziel == LEINWAND)
-            WERKZEUG_ANWENDEN(Phase::ENDE);
-        else if (TREFFER(MX, MY) == ziel)
+        if (ziel == LEINWAND) {
+            WERKZEUGE[W - 1].schritt(Phase::ENDE);
+            if (!TEXT.offen)
+                SCHRITT_ENDE();
+        } else if (TREFFER(MX, MY) == ziel) {
             AKTION(ziel);
+        }
     }
 }
 
@@ -481,16 +632,56 @@ bool STARTZUSTAND()
     FARBE = 0;
     SETZE_WERKZEUG(1);
     BILD = rk_GfxImageCreate(BREITE, HOEHE, 0, 0, RK_FLAG_NO_COLOR);
-    if (!BILD)
+    if (!BILD || !Verlauf::ANLEGEN())
         return false;
     // The box is clipped to the image: the whole canvas turns white.
     rk_GfxLine(BILD, 0, 0, 800, 600, 0xFFFFFF, 2, 0xFFFF, 0);
     return true;
 }
 
+static const char VERWENDUNG[] = "Usage: malwerk [FILE]\n"
+                                 "Paints on an 800x600 window; FILE, a .bmp or .png picture, is loaded at start.\n"
+                                 "\n"
+                                 "  --help     show this help and end\n"
+                                 "  --version  show the version and end\n";
+
+// The picture the command line names (null for none) in `datei`; -1 to go
+// on, or the exit status when the program ends here.
+static int BEFEHLSZEILE(int argc, char **argv, const char **datei)
+{
+    bool optionen = true;
+    *datei = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view a = argv[i];
+        if (optionen && a == "--help") {
+            std::fputs(VERWENDUNG, stdout);
+            return 0;
+        }
+        if (optionen && a == "--version") {
+            std::puts("malwerk " MALWERK_VERSION);
+            return 0;
+        }
+        if (optionen && a == "--") {
+            optionen = false;
+        } else if (optionen && a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "malwerk: unknown option %s\n%s", argv[i], VERWENDUNG);
+            return 2;
+        } else if (*datei) {
+            std::fprintf(stderr, "malwerk: one FILE at most\n%s", VERWENDUNG);
+            return 2;
+        } else {
+            *datei = argv[i];
+        }
+    }
+    return -1;
+}
+
 int HAUPTPROGRAMM(int argc, char **argv)
 {
     rk_Init(argc, argv, 0);
+    const char *datei;
+    if (int status = BEFEHLSZEILE(argc, argv, &datei); status >= 0)
+        return status;
     if (rk_GfxScreenRes(800, 600, 32, 0, 0, 0) != 0) {
         std::fprintf(stderr,
                      "malwerk: no display could be opened (an X display or a framebuffer device is needed)\n");
@@ -500,10 +691,16 @@ int HAUPTPROGRAMM(int argc, char **argv)
         std::fprintf(stderr, "malwerk: no memory for the canvas\n");
         return 1;
     }
+    // The picture named at start is what is saved: no step, nothing to ask.
+    if (datei) {
+        FILE = datei;
+        LADEN();
+    }
 
     for (;;) {
         BILD_AUFBAUEN();
         MAUS_LESEN();
+        TASTEN_LESEN();
         rk_Sleep(10);
         ALTEPOS_X = static_cast<float>(MX - LINKS);
         ALTEPOS_Y = static_cast<float>(MY - OBEN);

@@ -2,7 +2,7 @@
 
 namespace Malwerk {
 void *BILD;
-int MX, MY, BUTTONS, GEDRUECKT;
+int MX, MY, BUTTONS, GEDRUECKT, FARBE, W;
 std::string WERKZEUG, FILE;
 NamensEingabe EINGABE;
 }  // namespace Malwerk

@@ -21,6 +21,8 @@ extern void *BILD;          // the canvas, BREITE x HOEHE, 32-bit
 extern int MX, MY;          // pointer in window pixels (-1: no position)
 extern int BUTTONS;         // mouse buttons (1 = left alone; -1: no position)
 extern int GEDRUECKT;       // what the held left button was pressed on (GUI::TREFFER), 0 when not held
+extern int FARBE;           // drawing colour, 0xRRGGBB
+extern int W;               // the chosen tool, 1..7
 extern std::string WERKZEUG;  // tool name in the status line
 extern std::string FILE;      // file name of Save and Load (UTF-8), shown in the top bar
 extern NamensEingabe EINGABE;

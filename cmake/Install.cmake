@@ -40,10 +40,11 @@ install(TARGETS rkgfx_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONE
 install(FILES ${RKGFX_DIST_DIR}/librkgfx.a DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(FILES rkgfx.h DESTINATION ${RKGFX_INCLUDE_DIR} COMPONENT dev)
 
-# Program: executable, icons, desktop entry, application icon.
+# Program: executable, icons, desktop entry, application icon, manual page.
 install(TARGETS malwerk RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
-install(FILES gfx/1.bmp gfx/2.bmp gfx/3.bmp gfx/4.bmp gfx/5.bmp gfx/6.bmp
+install(FILES gfx/1.bmp gfx/2.bmp gfx/3.bmp gfx/4.bmp gfx/5.bmp gfx/6.bmp gfx/7.bmp
   DESTINATION ${MALWERK_DATA_DIR}/gfx COMPONENT program)
+install(FILES app/malwerk.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 install(FILES app/malwerk.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
 install(FILES app/malwerk.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT program)
 
@@ -182,8 +183,9 @@ set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME malwerk)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "librkgfx1 (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_PROGRAM_DESCRIPTION "small paint program
- Malwerk paints on a white canvas with pen, brush, bucket and lines in 18
- colours and saves and loads the picture as a Windows bitmap or PNG.")
+ Malwerk paints on a white canvas with pen, brush, bucket, lines, dashed
+ lines, rectangles and text in 18 colours, with undo, and saves and loads
+ the picture as a Windows bitmap or PNG.")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME librkgfx1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the six toolbar icons of Malwerk as 20x22 24-bit Windows bitmaps.
+"""Draws the seven toolbar icons of Malwerk as 20x22 24-bit Windows bitmaps.
 
 Background 0xFF00FF is the transparent colour of 32-bit images, so the
 button's fill shows through it when the icon is put on a button.
@@ -137,10 +137,21 @@ def rectangle():
     return i
 
 
+def text():
+    i = Icon()  # a capital A beside an insertion bar
+    i.thick(3, 17, 8.5, 3.5, 2.2, INK)
+    i.thick(8.5, 3.5, 14, 17, 2.2, INK)
+    i.line(6, 12, 11, 12, INK)
+    i.line(17, 4, 17, 17, BLUE)
+    i.line(16, 4, 18, 4, BLUE)
+    i.line(16, 17, 18, 17, BLUE)
+    return i
+
+
 def main():
     out = Path(sys.argv[1] if len(sys.argv) > 1 else 'gfx')
     out.mkdir(parents=True, exist_ok=True)
-    for n, draw in enumerate((pen, brush, bucket, straight_line, dashed_line, rectangle), start=1):
+    for n, draw in enumerate((pen, brush, bucket, straight_line, dashed_line, rectangle, text), start=1):
         (out / f'{n}.bmp').write_bytes(draw().bmp())
 
 

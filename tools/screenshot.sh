@@ -30,7 +30,7 @@ for _ in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.05; done
 export DISPLAY=":$(head -n1 "$scratch/display")"
 
 mkdir -p "$scratch/gfx"
-cp "$top"/gfx/[1-6].bmp "$scratch/gfx/"
+cp "$top"/gfx/[1-7].bmp "$scratch/gfx/"
 (cd "$scratch" && unset RIVEZ && exec "$build/malwerk") &
 prog_pid=$!
 
@@ -67,6 +67,9 @@ pen() { click 15 310; }
 brush() { click 38 310; }
 bucket() { click 61 310; }
 lines() { click 15 331; }
+dashed() { click 38 331; }
+rectangle() { click 61 331; }
+text() { click 15 352; }
 box() {  # outline with the line tool: box x1 y1 x2 y2
   drag "$1" "$2" "$3" "$2"; drag "$3" "$2" "$3" "$4"; drag "$3" "$4" "$1" "$4"; drag "$1" "$4" "$1" "$2"
 }
@@ -98,12 +101,20 @@ pen; drag 660 70 648 58; drag 710 72 722 60; drag 712 118 724 130; drag 658 118 
 brush; colour grey; for p in "200 90" "216 84" "232 90" "214 97"; do click $p; done
 colour magenta; for p in "500 548" "560 557" "620 542" "690 560"; do click $p; done
 
-# A file name in the top bar.
+# A sign with a dashed path to it, and a kite's dashed string.
+rectangle; colour blue; drag 470 380 650 420
+text; click 496 396; xdotool type --delay 30 'Malwerk'; xdotool key Return
+dashed; colour grey; drag 345 470 470 410
+colour magenta; drag 200 300 300 140
+brush; click 300 140
+
+# Saved under a name in the top bar; the text tool and red stay chosen.
 click 200 10
-xdotool type --delay 30 'haus.bmp'
+xdotool type --delay 30 'haus.png'
 xdotool key Return
 frames
-pen
+click 35 12
+colour red; text
 move 560 300
 sleep 0.3
 

@@ -41,8 +41,8 @@ check_deb() {  # package, "dependencies", files...
       { echo "$deb does not depend on $dep: $(dpkg-deb -f "$deb" Depends)"; exit 1; }
   done
 }
-check_deb malwerk "librkgfx1.(=.$version)" ./usr/bin/malwerk ./usr/share/malwerk/gfx/{1,2,3,4,5,6}.bmp \
-  ./usr/share/applications/malwerk.desktop ./usr/share/icons/hicolor/scalable/apps/malwerk.svg
+check_deb malwerk "librkgfx1.(=.$version)" ./usr/bin/malwerk ./usr/share/malwerk/gfx/{1,2,3,4,5,6,7}.bmp \
+  ./usr/share/applications/malwerk.desktop ./usr/share/man/man1/malwerk.1 ./usr/share/icons/hicolor/scalable/apps/malwerk.svg
 check_deb librkgfx1 "libx11-6 libxext6 libxrandr2 libxpm4 libpng16-16 libtinfo6" ./usr/lib/librkgfx.so.1{,.0.0}
 check_deb librkgfx-dev \
   "librkgfx1.(=.$version) libx11-dev libxext-dev libxrandr-dev libxpm-dev libncurses-dev libpng-dev" \

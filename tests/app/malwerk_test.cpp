@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -58,6 +59,7 @@ public:
     fs::path dir;
     int wx = 0, wy = 0;  // the window's position on the screen
     bool give_focus = true;
+    std::vector<std::string> args;  // the program's command-line arguments
 
     void SetUp() override
     {
@@ -90,7 +92,7 @@ public:
         const char *src = std::getenv("MALWERK_SOURCE_DIR");
         ASSERT_NE(src, nullptr);
         fs::create_directories(dir / "gfx");
-        for (int i = 1; i <= 6; ++i)
+        for (int i = 1; i <= 7; ++i)
             fs::copy_file(fs::path(src) / "gfx" / (std::to_string(i) + ".bmp"), dir / "gfx" / (std::to_string(i) + ".bmp"));
     }
 
@@ -116,7 +118,11 @@ public:
             if (chdir(dir.c_str()) != 0)
                 _exit(126);
             unsetenv("RIVEZ");
-            execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
+            std::vector<char *> argv{exe.data()};
+            for (std::string &a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(exe.c_str(), argv.data());
             _exit(127);
         }
         if (capture_stderr) {
@@ -245,15 +251,35 @@ public:
     }
 
     bool running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+    // The program's exit status once it has ended (within 5 s), else -1.
+    int exit_status()
+    {
+        int status = -1;
+        if (!wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 5000ms))
+            return -1;
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // The program started again, with `arguments`, once its window is gone.
+    void restart(std::vector<std::string> arguments)
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        ASSERT_TRUE(wait_for([&] { return find_window() == 0; }));
+        args = std::move(arguments);
+        start(false);
+    }
+    std::vector<uint32_t> canvas() { return region(81, 26, 719, 553); }
 
-    // What the runtime draws for `text` at (x, y) in INK over `background`,
+    // What the runtime draws for `text` at (x, y) in `ink` over `background`,
     // rendered in this process on a screen of the Null driver.
-    static std::vector<uint32_t> reference_text(const char *text, int x, int y, int w, uint32_t background)
+    static std::vector<uint32_t> reference_text(const char *text, int x, int y, int w, uint32_t background,
+                                                uint32_t ink = INK)
     {
         __rk_gfx_driver_name = "null";
         EXPECT_EQ(rk_GfxScreenRes(800, 600, 32, 0, 0, 0), 0);
         rk_GfxLine(nullptr, 0, 0, 799, 599, background, 2, 0xFFFF, 0);
-        rk_GfxDrawString(nullptr, static_cast<float>(x), static_cast<float>(y), 0, rk_StrAllocTempDesc(text), INK,
+        rk_GfxDrawString(nullptr, static_cast<float>(x), static_cast<float>(y), 0, rk_StrAllocTempDesc(text), ink,
                          nullptr, 0, nullptr, 0, nullptr);
         std::vector<uint32_t> px;
         for (int r = 0; r < 8; ++r)
@@ -303,7 +329,7 @@ TEST_P(PaintProgram, LayoutButtonsAndStatusLine)
     EXPECT_EQ(at(15, 71), 0xAB9D92u);
     EXPECT_EQ(at(5, 71), BAR);
     // An icon on a tool button: magenta-free, the fill showing around it.
-    EXPECT_EQ(at(6, 301), BAR);
+    EXPECT_EQ(at(29, 301), BAR);
 
     // Hover and pressed looks.
     move(15, 81);
@@ -399,21 +425,6 @@ TEST_P(PaintProgram, EveryColourButtonAndTheColourStays)
     EXPECT_EQ(at(150, 400), WHITE);
 }
 
-TEST_P(PaintProgram, ToolsFiveToSevenDrawNothing)
-{
-    start();
-    for (auto [x, y, name] : {std::tuple{38, 331, "gestrichelte Linien"}, {61, 331, "Rechteck"}, {15, 352, "Text"}}) {
-        click(x, y);
-        EXPECT_TRUE(wait_for([&] {
-            return region(100, 585, 8 * 29, 8) == reference_text((std::string("Werkzeug: ") + name).c_str(), 100,
-                                                                  585, 8 * 29, BAR);
-        })) << name;
-        drag({{300, 300}, {400, 350}});
-        EXPECT_EQ(at(300, 300), WHITE);
-        EXPECT_EQ(at(350, 325), WHITE);
-    }
-}
-
 TEST_P(PaintProgram, SaveAndLoadThroughTheFileNameField)
 {
     start();
@@ -491,13 +502,11 @@ TEST_P(PaintProgram, CloseButtonIsIgnoredAndExitEndsTheProgram)
     click(300, 300);
     EXPECT_EQ(at(300, 300), 0u);
 
-    click(745, 12);  // Exit
-    int status = -1;
-    bool ended = wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 5000ms);
-    ASSERT_TRUE(ended);
-    pid = -1;
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    click(745, 12);  // Exit: asked, as the stroke is not saved
+    frames();
+    EXPECT_TRUE(running());
+    click(745, 12);
+    EXPECT_EQ(exit_status(), 0);
     EXPECT_TRUE(wait_for([&] { return find_window() == 0; }));
 }
 
@@ -544,7 +553,7 @@ static long resident_kib(pid_t pid)
     return -1;
 }
 
-// Every frame creates and destroys 84 images and reads the icon files;
+// Every frame creates and destroys 56 images and reads the icon files;
 // over 2000 frames (10 ms pause each) memory must stay where it was.
 TEST_F(PaintSession, MemoryStaysFlatOverTwoThousandFrames)
 {
@@ -572,7 +581,7 @@ struct ToolButton {
     int x, y, icon;
 };
 constexpr ToolButton TOOL_BUTTONS[] = {{5, 300, 1}, {28, 300, 2}, {51, 300, 3}, {5, 321, 4},
-                                       {28, 321, 5}, {51, 321, 6}, {5, 342, 6}};
+                                       {28, 321, 5}, {51, 321, 6}, {5, 342, 7}};
 
 // The pixels of `file` that the button at (x, y) shows, with their window
 // positions: the icon is put one pixel in from the corner, its transparent
@@ -646,7 +655,7 @@ TEST_F(IconLookup, IconsBesideTheExecutable)
 {
     fs::create_directories(dir / "app" / "gfx");
     fs::copy_file(build_dir() + "/malwerk", dir / "app" / "malwerk");
-    for (int n = 1; n <= 6; ++n)
+    for (int n = 1; n <= 7; ++n)
         fs::copy_file(source_icon(n), dir / "app" / "gfx" / (std::to_string(n) + ".bmp"));
     start(false, (dir / "app" / "malwerk").string());
     expect_icons(source_icon);
@@ -657,10 +666,10 @@ TEST_F(IconLookup, IconsBesideTheExecutable)
 TEST_F(IconLookup, IconsOfTheCurrentDirectoryComeFirst)
 {
     fs::create_directories(dir / "gfx");
-    for (int n = 1; n <= 6; ++n)
-        fs::copy_file(source_icon(n % 6 + 1), dir / "gfx" / (std::to_string(n) + ".bmp"));
+    for (int n = 1; n <= 7; ++n)
+        fs::copy_file(source_icon(n % 7 + 1), dir / "gfx" / (std::to_string(n) + ".bmp"));
     start(false, install_program(dir / "prefix"));
-    expect_icons([](int n) { return source_icon(n % 6 + 1); });
+    expect_icons([](int n) { return source_icon(n % 7 + 1); });
 }
 
 // An icon file rewritten while the program runs, once its bytes are old
@@ -683,7 +692,7 @@ TEST_F(IconLookup, ChangedIconShowsOnTheNextFrame)
 TEST_P(PaintProgram, RunsWithoutItsIcons)
 {
     start(false);
-    EXPECT_EQ(at(15, 310), BAR);  // tool buttons show only their fill
+    EXPECT_EQ(at(38, 310), BAR);  // tool buttons show only their fill
     click(38, 310);
     click(400, 400);
     EXPECT_EQ(at(400, 400), 0u);
@@ -779,9 +788,9 @@ bool field_is(Session &s, const char *text)
 {
     return s.wait_for([&] { return s.region(152, 8, 192, 8) == s.reference_text(text, 152, 8, 192, WHITE); });
 }
-void make_picture(Session &s, const char *name, const char *size, const char *colour)
+void make_picture(Session &s, const char *name, const char *size, const char *colour, const char *kind = "BMP3")
 {
-    std::string cmd = "convert -size " + std::string(size) + " xc:'" + colour + "' -type TrueColor BMP3:'" +
+    std::string cmd = "convert -size " + std::string(size) + " xc:'" + colour + "' -type TrueColor " + kind + ":'" +
                       (s.dir / name).string() + "'";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 }
@@ -807,9 +816,9 @@ const Case CASES[] = {
          EXPECT_EQ(s.at(400, 300), 0u);
      }},
     {"SaveReportsWhatItDid", [](Session &s) {
-         s.type_file_name("bild.png");
+         s.type_file_name("bild.gif");
          s.click(35, 12);
-         EXPECT_TRUE(status_is(s, "Nicht gespeichert: nur .bmp m\x94glich"));
+         EXPECT_TRUE(status_is(s, "Nicht gespeichert: nur .bmp, .png m\x94glich"));
          s.type_file_name("/nonexistent-dir/x.bmp");
          s.click(35, 12);
          EXPECT_TRUE(status_is(s, "Nicht gespeichert: Ordner nicht gefunden"));
@@ -817,7 +826,13 @@ const Case CASES[] = {
          s.click(35, 12);
          EXPECT_TRUE(status_is(s, "Gespeichert: bild.bmp"));
          EXPECT_EQ(fs::file_size(s.dir / "bild.bmp"), 1194534u);
-         EXPECT_FALSE(fs::exists(s.dir / "bild.png"));
+         EXPECT_FALSE(fs::exists(s.dir / "bild.gif"));
+         s.type_file_name("bild.PNG");
+         s.click(35, 12);
+         EXPECT_TRUE(status_is(s, "Gespeichert: bild.PNG"));
+         char signature[8] = {};
+         std::ifstream(s.dir / "bild.PNG").read(signature, 8);
+         EXPECT_EQ(std::string(signature, 8), "\x89PNG\r\n\x1A\n");
      }},
     {"FailedLoadsSayWhyAndKeepTheCanvas", [](Session &s) {
          make_picture(s, "ganz.bmp", "100x80", "#0000FF");
@@ -913,6 +928,167 @@ const Case CASES[] = {
          s.click(400, 585);
          EXPECT_EQ(s.at(81, 400), WHITE);
          EXPECT_EQ(s.at(400, 578), WHITE);
+     }},
+    {"UndoAndRedoEveryToolAndLoad", [](Session &s) {
+         make_picture(s, "klein.bmp", "100x80", "#0000FF");
+         auto settled = [&] {  // the canvas once two frames apart show the same
+             std::vector<uint32_t> before, now = s.canvas();
+             do {
+                 before = std::move(now);
+                 s.frames();
+                 now = s.canvas();
+             } while (now != before);
+             return now;
+         };
+         std::vector<std::vector<uint32_t>> states{s.canvas()};
+         auto step = [&](const std::function<void()> &draw) {
+             draw();
+             states.push_back(settled());
+             EXPECT_NE(states.back(), states[states.size() - 2]) << "step " << states.size() - 1;
+         };
+         step([&] { s.drag({{200, 100}, {230, 110}, {260, 120}}); });
+         step([&] { s.click(38, 310), s.click(300, 150); });
+         step([&] { s.click(15, 331), s.drag({{200, 200}, {300, 210}}); });
+         step([&] { s.click(38, 331), s.drag({{200, 250}, {300, 250}}); });
+         step([&] { s.click(61, 331), s.drag({{350, 200}, {450, 260}}); });
+         step([&] { s.click(15, 352), s.click(500, 300), s.xdo("type --delay 20 Ab"), s.xdo("key Return"); });
+         step([&] { s.click(15, 81), s.click(61, 310), s.click(700, 500); });
+         step([&] { s.type_file_name("klein.bmp"), s.click(95, 12); });
+         for (std::size_t i = states.size() - 1; i > 0; --i) {
+             s.xdo("key ctrl+z");
+             EXPECT_TRUE(s.wait_for([&] { return s.canvas() == states[i - 1]; })) << "undo of step " << i;
+         }
+         s.xdo("key ctrl+z");  // nothing left to undo
+         // Shift is read as held when the key is read: it stays down a few frames.
+         for (std::size_t i = 1; i < states.size(); ++i) {
+             s.xdo(i % 2 ? "key ctrl+y" : "keydown ctrl+shift key z sleep 0.1 keyup ctrl+shift");
+             EXPECT_TRUE(s.wait_for([&] { return s.canvas() == states[i]; })) << "redo of step " << i;
+         }
+         // A new step drops the steps undone before it.
+         s.xdo("key ctrl+z ctrl+z");
+         s.click(15, 310);
+         s.drag({{600, 400}, {650, 400}});
+         const auto drawn = settled();
+         EXPECT_EQ(drawn[374 * 719 + 544], 0xFF0000u);
+         s.xdo("key ctrl+y");
+         s.frames();
+         EXPECT_EQ(s.canvas(), drawn);
+     }},
+    {"DashedLineRectangleAndTextDraw", [](Session &s) {
+         s.click(38, 331);  // dashed line, shown while dragged
+         s.move(200, 300);
+         s.press();
+         s.move(263, 300);
+         EXPECT_TRUE(s.wait_for([&] { return s.at(201, 300) == 0 && s.at(205, 300) == WHITE; }));
+         s.release();
+         std::vector<uint32_t> dashes;
+         for (int x = 0; x < 64; ++x)
+             dashes.push_back(x / 4 % 2 ? WHITE : 0);
+         EXPECT_EQ(s.region(200, 300, 64, 1), dashes);
+
+         s.click(61, 331);  // rectangle: only the last position counts
+         s.move(300, 350);
+         s.press();
+         s.move(380, 430);
+         s.move(400, 450);
+         EXPECT_TRUE(s.wait_for([&] { return s.at(400, 400) == 0 && s.at(380, 400) == WHITE; }));
+         s.release();
+         for (auto [x, y, v] : {std::tuple{350, 350, 0u}, {300, 400, 0u}, {400, 400, 0u}, {350, 450, 0u},
+                                {350, 400, WHITE}, {299, 400, WHITE}, {350, 451, WHITE}})
+             EXPECT_EQ(s.at(x, y), v) << x << "," << y;
+
+         ASSERT_EQ(std::system("setxkbmap de"), 0);
+         s.click(15, 81);   // red
+         s.click(15, 352);  // text: typed where the click was, the insertion point under the next cell
+         s.click(500, 100);
+         s.xdo("type --delay 20 'Grüße ÄÖÜäöx'");
+         s.xdo("key BackSpace");
+         const auto text = s.reference_text("Gr\x81\xE1" "e \x8E\x99\x9A\x84\x94", 500, 100, 88, WHITE, 0xFF0000);
+         EXPECT_TRUE(s.wait_for([&] { return s.region(500, 100, 88, 8) == text && s.at(590, 108) == 0xFF0000; }));
+         s.xdo("key Escape");
+         EXPECT_TRUE(s.wait_for([&] { return s.at(590, 108) == WHITE; }));
+         s.click(500, 200);  // a click elsewhere ends a text too; each is one step
+         s.xdo("type --delay 20 ok");
+         s.click(40, 250);
+         s.xdo("key ctrl+z");
+         EXPECT_TRUE(s.wait_for([&] { return s.region(500, 200, 16, 8) == std::vector<uint32_t>(128, WHITE); }));
+         EXPECT_EQ(s.region(500, 100, 88, 8), text);
+     }},
+    {"ChosenToolAndColourAreShown", [](Session &s) {
+         constexpr uint32_t OUTLINE = 0xAB9D92;
+         EXPECT_EQ(s.at(15, 300), INK);  // the pen's button, outlined and filled as pressed
+         EXPECT_EQ(s.at(6, 301), HOVER);
+         EXPECT_EQ(s.at(15, 321), OUTLINE);
+         EXPECT_EQ(s.at(90, 588), 0u);  // the black swatch, outlined
+         EXPECT_EQ(s.at(84, 583), OUTLINE);
+         s.click(15, 331);
+         s.click(15, 81);
+         s.move(400, 400);
+         EXPECT_TRUE(s.wait_for([&] { return s.at(15, 321) == INK && s.at(90, 588) == 0xFF0000; }));
+         EXPECT_EQ(s.at(15, 300), OUTLINE);
+         EXPECT_EQ(s.at(6, 301), BAR);
+     }},
+    {"ExitAsksOnceAboutUnsavedChanges", [](Session &s) {
+         auto asks = [&] {
+             return s.wait_for([&] {
+                 return s.region(100, 585, 448, 8) ==
+                        s.reference_text("Ungespeicherte \x8E" "nderungen - Exit noch einmal zum Beenden", 100, 585,
+                                         448, BAR);
+             });
+         };
+         auto asks_not = [&] {
+             return s.wait_for([&] {
+                 return s.region(100, 585, 128, 8) == s.reference_text("Werkzeug: Stift", 100, 585, 128, BAR);
+             });
+         };
+         s.drag({{300, 300}, {350, 300}});
+         s.click(745, 12);
+         EXPECT_TRUE(asks());
+         s.xdo("key a");  // any key answers no
+         EXPECT_TRUE(asks_not());
+         s.click(745, 12);
+         EXPECT_TRUE(asks());
+         s.click(40, 250);  // so does a click anywhere else
+         EXPECT_TRUE(asks_not());
+         EXPECT_TRUE(s.running());
+         s.type_file_name("bild.png");
+         s.click(35, 12);
+         EXPECT_TRUE(status_is(s, "Gespeichert: bild.png"));
+         s.click(745, 12);  // saved: ends at once
+         EXPECT_EQ(s.exit_status(), 0);
+     }},
+    {"FileNamedOnTheCommandLine", [](Session &s) {
+         make_picture(s, "blau.bmp", "100x80", "#0000FF");
+         make_picture(s, "gr\xC3\xBCn.png", "100x80", "#00FF00", "PNG24");
+         for (auto [file, shown, colour, report] :
+              {std::tuple{"blau.bmp", "blau.bmp", 0x0000FFu, "Geladen: blau.bmp"},
+               {"gr\xC3\xBCn.png", "gr\x81n.png", 0x00FF00u, "Geladen: gr\x81n.png"},
+               {"fehlt.png", "fehlt.png", WHITE, "Nicht geladen: Datei nicht gefunden"}}) {
+             s.restart({file});
+             EXPECT_TRUE(status_is(s, report)) << file;
+             EXPECT_TRUE(field_is(s, shown)) << file;
+             EXPECT_EQ(s.at(81 + 99, 26 + 79), colour) << file;
+             EXPECT_EQ(s.at(81 + 100, 26 + 79), WHITE) << file;
+         }
+         s.click(745, 12);  // the picture as it was loaded: nothing to ask
+         EXPECT_EQ(s.exit_status(), 0);
+     }},
+    {"HelpVersionAndUnknownOptions", [](Session &s) {
+         for (auto [option, status, out, err] : {std::tuple{"--help", 0, "Usage: malwerk [FILE]\n", ""},
+                                                 {"--version", 0, "malwerk 1.", ""},
+                                                 {"-x", 2, "", "malwerk: unknown option -x\nUsage: malwerk [FILE]\n"}}) {
+             // No display: neither needs a window.
+             std::string cmd = "env -u DISPLAY " + build_dir() + "/malwerk " + option + " >" + (s.dir / "out").string() +
+                               " 2>" + (s.dir / "err").string();
+             int result = std::system(cmd.c_str());
+             EXPECT_TRUE(WIFEXITED(result) && WEXITSTATUS(result) == status) << option;
+             std::stringstream o, e;
+             o << std::ifstream(s.dir / "out").rdbuf();
+             e << std::ifstream(s.dir / "err").rdbuf();
+             EXPECT_EQ(o.str().rfind(out, 0), 0u) << option << ": " << o.str();
+             EXPECT_EQ(e.str().rfind(err, 0), 0u) << option << ": " << e.str();
+             EXPECT_EQ(*err ? o.str() : e.str(), "") << option;
+         }
      }},
 };
 
