@@ -61,5 +61,18 @@ void rk_hBlit32to15BGRMMX(uint8_t *dest, int dest_pitch);
 void rk_hBlit32to16BGRMMX(uint8_t *dest, int dest_pitch);
 void rk_hBlit32to24BGRMMX(uint8_t *dest, int dest_pitch);
 
+// Pixel replication for a window shown at a whole multiple of the screen's
+// size. `src` holds the blitter's output for the open screen (w pixels of
+// `bytes` bytes, 1 to 4, per display line, src_pitch apart); each pixel of
+// its dirty display lines becomes factor x factor pixels of dest (factor 2
+// to 4), display line d filling dest lines d x factor onwards. Reads w, h,
+// scanline_size and dirty of the open screen; never clears dirty.
+// The fast routine: SSSE3 shuffles where the processor has them.
+void rk_hBlitScale(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor);
+// The plain routine, one pixel at a time; the same pixels.
+void rk_hBlitScalePlain(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor);
+// One line of the plain routine: `w` pixels of `src` widened into `dst`.
+void rk_hBlitScaleLine(uint8_t *dst, const uint8_t *src, int w, int bytes, int factor);
+
 // Fills the 512-entry 16-bit widening table for a red position.
 void rk_hBuildColorConv16to32(uint32_t *table, int red_low);

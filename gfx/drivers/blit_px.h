@@ -70,4 +70,26 @@ inline void walk_lines(uint8_t *dest, int dest_pitch, LineFn line)
                  s->w, s);
 }
 
+// Every dirty display line of `src` widened by `line`(dst, src) into the
+// first of its `factor` dest lines and copied into the others.
+template <class LineFn>
+inline void walk_scaled_lines(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor,
+                              LineFn line)
+{
+    const ScreenState *s = __rk_gfx;
+    if (!s)
+        return;
+    int sl = s->scanline_size > 0 ? s->scanline_size : 1;
+    int lines = s->h * sl;
+    std::size_t row = static_cast<std::size_t>(s->w) * factor * bytes;
+    for (int d = 0; d < lines; ++d) {
+        if (!s->dirty[d / sl])
+            continue;
+        uint8_t *out = dest + static_cast<std::size_t>(d) * factor * dest_pitch;
+        line(out, src + static_cast<std::size_t>(d) * src_pitch);
+        for (int k = 1; k < factor; ++k)
+            std::memcpy(out + static_cast<std::size_t>(k) * dest_pitch, out, row);
+    }
+}
+
 }  // namespace blitpx
