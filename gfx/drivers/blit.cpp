@@ -181,9 +181,30 @@ void rk_hBlitScaleLine(uint8_t *dst, const uint8_t *src, int w, int bytes, int f
 void rk_hBlitScalePlain(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor)
 {
     int w = __rk_gfx ? __rk_gfx->w : 0;
-    walk_scaled_lines(dest, dest_pitch, src, src_pitch, bytes, factor, [&](uint8_t *out, const uint8_t *in) {
+    auto row = static_cast<std::size_t>(w) * factor * bytes;
+    walk_scaled_lines(dest, dest_pitch, src, src_pitch, factor, [&](uint8_t *out, const uint8_t *in) {
         rk_hBlitScaleLine(out, in, w, bytes, factor);
+        repeat_line(out, dest_pitch, factor, row);
     });
+}
+
+bool rk_hBlitScaledStages(BlitterFn blit)
+{
+    return blit != rk_hBlitCopy || !__rk_gfx || __rk_gfx->scanline_size != 1;
+}
+
+void rk_hBlitScaled(BlitterFn blit, uint8_t *dest, int dest_pitch, uint8_t *staging, int staging_pitch, int bytes,
+                    int factor)
+{
+    const ScreenState *s = __rk_gfx;
+    if (!s)
+        return;
+    if (rk_hBlitScaledStages(blit)) {
+        blit(staging, staging_pitch);
+        rk_hBlitScale(dest, dest_pitch, staging, staging_pitch, bytes, factor);
+    } else {
+        rk_hBlitScale(dest, dest_pitch, s->framebuffer, s->pitch, bytes, factor);
+    }
 }
 
 // ---- selection -----------------------------------------------------------

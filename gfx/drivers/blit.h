@@ -74,5 +74,14 @@ void rk_hBlitScalePlain(uint8_t *dest, int dest_pitch, const uint8_t *src, int s
 // One line of the plain routine: `w` pixels of `src` widened into `dst`.
 void rk_hBlitScaleLine(uint8_t *dst, const uint8_t *src, int w, int bytes, int factor);
 
+// The dirty lines of the open screen converted by `blit` and replicated into
+// a window image of `bytes` bytes per pixel at `factor`: through `staging`
+// (w x h x scanline_size pixels, staging_pitch apart), or straight from the
+// framebuffer when the conversion is a copy of single-scan lines, which
+// needs no staging (rk_hBlitScaledStages is then false).
+void rk_hBlitScaled(BlitterFn blit, uint8_t *dest, int dest_pitch, uint8_t *staging, int staging_pitch, int bytes,
+                    int factor);
+bool rk_hBlitScaledStages(BlitterFn blit);
+
 // Fills the 512-entry 16-bit widening table for a red position.
 void rk_hBuildColorConv16to32(uint32_t *table, int red_low);

@@ -400,6 +400,7 @@ RK_FAST_BLITTER(rk_hBlit32to24BGRMMX, line_32_to24<false>)
 // bytes x factor) output bytes: a period of at most nine 16-byte chunks,
 // each one shuffle of 16 source bytes loaded at the chunk's own offset.
 struct ScalePlan {
+    int bytes;       // per pixel
     int chunks;      // 16-byte chunks per period
     int pixels;      // source pixels per period
     int reach;       // source bytes a period reads, from its start
@@ -410,6 +411,7 @@ struct ScalePlan {
 static ScalePlan make_plan(int bytes, int factor)
 {
     ScalePlan p{};
+    p.bytes = bytes;
     int step = bytes * factor, period = step;
     while (period % 16)
         period += step;
@@ -440,22 +442,26 @@ static const ScalePlan *scale_plan(int bytes, int factor)
     return &plans[static_cast<std::size_t>((bytes - 1) * 3 + factor - 2)];
 }
 
-__attribute__((target("ssse3"))) static void scale_line_ssse3(uint8_t *dst, const uint8_t *src, int w, int bytes,
+// The line's whole periods by shuffles, the rest by the plain routine;
+// then copied into the other factor - 1 window lines while it is in the
+// cache.
+__attribute__((target("ssse3"))) static void scale_line_ssse3(uint8_t *dst, int pitch, const uint8_t *src, int w,
                                                                 int factor, const ScalePlan &p)
 {
     __m128i order[9];
     for (int j = 0; j < p.chunks; ++j)
         order[j] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p.order[j]));
-    int line_bytes = w * bytes, x = 0;
-    for (; x * bytes + p.reach <= line_bytes; x += p.pixels) {
-        const uint8_t *in = src + x * bytes;
-        uint8_t *out = dst + static_cast<std::size_t>(x) * bytes * factor;
+    int line_bytes = w * p.bytes, x = 0;
+    uint8_t *out = dst;
+    for (; x * p.bytes + p.reach <= line_bytes; x += p.pixels, out += p.chunks * 16) {
+        const uint8_t *in = src + x * p.bytes;
         for (int j = 0; j < p.chunks; ++j)
             _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * j),
                              _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + p.base[j])),
                                               order[j]));
     }
-    rk_hBlitScaleLine(dst + static_cast<std::size_t>(x) * bytes * factor, src + x * bytes, w - x, bytes, factor);
+    rk_hBlitScaleLine(out, src + x * p.bytes, w - x, p.bytes, factor);
+    repeat_line(dst, pitch, factor, static_cast<std::size_t>(w) * p.bytes * factor);
 }
 
 void rk_hBlitScale(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor)
@@ -466,7 +472,7 @@ void rk_hBlitScale(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pi
         return;
     }
     const ScalePlan &plan = *scale_plan(bytes, factor);
-    walk_scaled_lines(dest, dest_pitch, src, src_pitch, bytes, factor, [&](uint8_t *out, const uint8_t *in) {
-        scale_line_ssse3(out, in, s->w, bytes, factor, plan);
+    walk_scaled_lines(dest, dest_pitch, src, src_pitch, factor, [&](uint8_t *out, const uint8_t *in) {
+        scale_line_ssse3(out, dest_pitch, in, s->w, factor, plan);
     });
 }

@@ -151,10 +151,10 @@ int rk_hX11WindowStart()
     if (!rk_x11p.blitter)
         return -1;
 
-    // A scaled window converts into the staging lines first; the blitters
-    // write `pitch` bytes a line at most.
+    // A scaled window converts into the staging lines first (unless the
+    // conversion is a copy); the blitters write `pitch` bytes a line at most.
     int f = rk_hX11Scale();
-    if (f > 1) {
+    if (f > 1 && rk_hBlitScaledStages(rk_x11p.blitter)) {
         const ScreenState *s = __rk_gfx;
         int line = (rk_x11.w * ((rk_x11.pixel_format + 7) / 8) + 3) & ~3;
         rk_x11p.staging_pitch = s && s->pitch > line ? s->pitch : line;

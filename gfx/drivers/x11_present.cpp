@@ -57,13 +57,12 @@ void rk_hX11Present()
     Display *d = rk_x11.display;
     XImage *image = rk_x11p.image;
     drop_unchanged_lines(s);
-    // Scaled: converted into the staging lines, then each pixel replicated
-    // into the image; each display line is `f` window lines.
+    // Scaled: each pixel replicated into the image after the conversion;
+    // each display line is `f` window lines.
     int f = rk_hX11Scale();
     if (f > 1) {
-        rk_x11p.blitter(rk_x11p.staging, rk_x11p.staging_pitch);
-        rk_hBlitScale(reinterpret_cast<uint8_t *>(image->data), image->bytes_per_line, rk_x11p.staging,
-                      rk_x11p.staging_pitch, image->bits_per_pixel / 8, f);
+        rk_hBlitScaled(rk_x11p.blitter, reinterpret_cast<uint8_t *>(image->data), image->bytes_per_line,
+                       rk_x11p.staging, rk_x11p.staging_pitch, image->bits_per_pixel / 8, f);
     } else {
         rk_x11p.blitter(reinterpret_cast<uint8_t *>(image->data), image->bytes_per_line);
     }

@@ -26,8 +26,8 @@ struct X11Private {
     BlitterFn blitter;
     // A window shows each framebuffer pixel as scale x scale pixels (full
     // screen as one). Above 1 the blitter converts into `staging`, the
-    // framebuffer in the display's format, and its dirty lines are
-    // replicated from there into `image`.
+    // framebuffer in the display's format (none when the conversion is a
+    // copy), and the dirty lines are replicated from there into `image`.
     int scale;
     uint8_t *staging;
     int staging_pitch;

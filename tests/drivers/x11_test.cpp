@@ -412,17 +412,21 @@ TEST_F(X11Test, ShapedWindowCutsOutTheMaskColour)
 }
 
 // A window at scale f (1, 2, 3) is f times the mode's size, hinted so; each
-// framebuffer pixel shows as an f x f block, a dirty line as f window lines;
-// the pointer reports the framebuffer pixel under it, and setting the
-// position puts it on the pixel's block.
+// framebuffer pixel shows as an f x f block (converted straight from the
+// framebuffer or through the staging lines), a dirty line as f window
+// lines; the pointer reports the framebuffer pixel under it, and setting
+// the position puts it on the pixel's block.
 TEST_F(X11Test, ScaledWindowReplicatesPixelsAndMapsThePointer)
 {
-    for (int f : {1, 2, 3}) {
-        SCOPED_TRACE(f);
+    struct Case {
+        int f, depth;
+    };
+    for (const Case c : {Case{1, 32}, Case{2, 32}, Case{2, 8}, Case{3, 16}}) {
+        const int f = c.f, ww = 100 * f, wh = 60 * f;
+        SCOPED_TRACE(testing::Message() << "scale " << f << " depth " << c.depth);
         setenv("RIVEZ_SCALE", std::to_string(f).c_str(), 1);
         boot("800x600x24");
-        ASSERT_EQ(open(100, 60, 32), 0);
-        const int ww = 100 * f, wh = 60 * f;
+        ASSERT_EQ(open(100, 60, c.depth), 0);
         XWindowAttributes a{};
         XGetWindowAttributes(peer, rk_x11.window, &a);
         EXPECT_EQ(a.width, ww);
@@ -433,13 +437,23 @@ TEST_F(X11Test, ScaledWindowReplicatesPixelsAndMapsThePointer)
         EXPECT_EQ(hints.min_width, ww);
         EXPECT_EQ(hints.max_height, wh);
 
+        // The model: the unscaled blitter's pixels, before and after line 9
+        // changes and is marked and line 5 changes unmarked.
+        ScreenState *s = __rk_gfx;
+        auto model = [&] {
+            std::vector<uint32_t> px(100 * 60);
+            std::memset(s->dirty, 1, 60);
+            rk_hGetBlitter(32, 0)(reinterpret_cast<uint8_t *>(px.data()), 400);
+            std::memset(s->dirty, 0, 60);
+            return px;
+        };
         fill_random(static_cast<uint32_t>(f));
         present();
-        // Line 9 changes and is marked, line 5 changes unmarked.
         rk_GfxLock();
-        ScreenState *s = __rk_gfx;
+        std::vector<uint32_t> before = model();
         for (int y : {5, 9})
             std::memset(s->framebuffer + y * s->pitch, 0x5A, static_cast<std::size_t>(s->pitch));
+        std::vector<uint32_t> after = model();
         rk_GfxUnlock(9, 9);
         present();
         XSync(peer, False);
@@ -448,12 +462,8 @@ TEST_F(X11Test, ScaledWindowReplicatesPixelsAndMapsThePointer)
         ASSERT_NE(img, nullptr);
         for (int y = 0; y < wh; ++y)
             for (int x = 0; x < ww; ++x) {
-                uint32_t p;
-                std::memcpy(&p, s->framebuffer + y / f * s->pitch + 4 * (x / f), 4);
-                if (y / f == 5)
-                    ASSERT_NE(XGetPixel(img, x, y), 0x5A5A5Au) << x << "," << y;
-                else
-                    ASSERT_EQ(XGetPixel(img, x, y), p & 0xFFFFFF) << x << "," << y;
+                uint32_t want = (y / f == 5 ? before : after)[static_cast<std::size_t>(y / f * 100 + x / f)];
+                ASSERT_EQ(XGetPixel(img, x, y), want & 0xFFFFFF) << x << "," << y;
             }
         XDestroyImage(img);
 
