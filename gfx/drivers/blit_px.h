@@ -83,7 +83,8 @@ inline void walk_scaled_lines(uint8_t *dest, int dest_pitch, const uint8_t *src,
     int lines = s->h * sl;
     for (int d = 0; d < lines; ++d)
         if (s->dirty[d / sl])
-            line(dest + static_cast<std::size_t>(d) * factor * dest_pitch, src + static_cast<std::size_t>(d) * src_pitch);
+            line(dest + static_cast<std::size_t>(d) * factor * dest_pitch,
+                 src + static_cast<std::size_t>(d) * src_pitch);
 }
 
 // Copies the first of `factor` lines `bytes` long into the others.

@@ -2,7 +2,7 @@
 // of the plain routines, four pixels per step at least. They give the same
 // pixels as the plain routines; lines of a width that is not a multiple of
 // four lose their last pixels, so the selection only takes them for such
-// widths.
+// widths. Then the pixel replication of scaled windows, for every width.
 #include <algorithm>
 #include <array>
 #include <emmintrin.h>
@@ -400,11 +400,11 @@ RK_FAST_BLITTER(rk_hBlit32to24BGRMMX, line_32_to24<false>)
 // bytes x factor) output bytes: a period of at most nine 16-byte chunks,
 // each one shuffle of 16 source bytes loaded at the chunk's own offset.
 struct ScalePlan {
-    int bytes;       // per pixel
-    int chunks;      // 16-byte chunks per period
-    int pixels;      // source pixels per period
-    int reach;       // source bytes a period reads, from its start
-    int base[9];     // source offset of each chunk's load
+    int bytes;             // per pixel
+    int chunks;            // 16-byte chunks per period
+    int pixels;            // source pixels per period
+    int reach;             // source bytes a period reads, from its start
+    int base[9];           // source offset of each chunk's load
     uint8_t order[9][16];  // each chunk's shuffle mask
 };
 
