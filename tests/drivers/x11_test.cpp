@@ -446,10 +446,7 @@ TEST_F(X11Test, ScaledWindowReplicatesPixelsAndMapsThePointer)
         setenv("RIVEZ_SCALE", std::to_string(f).c_str(), 1);
         boot("800x600x24");
         ASSERT_EQ(open(100, 60, c.depth), 0);
-        XWindowAttributes a{};
-        XGetWindowAttributes(peer, rk_x11.window, &a);
-        EXPECT_EQ(a.width, ww);
-        EXPECT_EQ(a.height, wh);
+        EXPECT_TRUE(find_toplevel(peer, ww, wh));
         XSizeHints hints{};
         long supplied = 0;
         XGetWMNormalHints(peer, rk_x11.wmwindow, &hints, &supplied);
@@ -542,8 +539,7 @@ TEST_F(X11Test, ScaleComesFromTheEnvironmentOrTheDesktopDpi)
     Atom rm = XInternAtom(peer, "RESOURCE_MANAGER", False);
     auto set_env = [](const char *name, const char *v) { v ? setenv(name, v, 1) : unsetenv(name); };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << (c.rivez ? c.rivez : "-") << " " << (c.gdk ? c.gdk : "-") << " "
-                                        << (c.resources ? c.resources : "-"));
+        SCOPED_TRACE(&c - cases);
         set_env("RIVEZ_SCALE", c.rivez);
         set_env("GDK_SCALE", c.gdk);
         if (c.resources)
