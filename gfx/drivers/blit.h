@@ -67,8 +67,11 @@ void rk_hBlit32to24BGRMMX(uint8_t *dest, int dest_pitch);
 // its dirty display lines becomes factor x factor pixels of dest (factor 2
 // to 4), display line d filling dest lines d x factor onwards. Reads w, h,
 // scanline_size and dirty of the open screen; never clears dirty.
-// The fast routine: SSSE3 shuffles where the processor has them.
+// The fast routine: AVX2 permutations for 4-byte pixels, else SSSE3
+// shuffles, where the processor has them.
 void rk_hBlitScale(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor);
+// The shuffles only (the plain routine without SSSE3).
+void rk_hBlitScaleSSSE3(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor);
 // The plain routine, one pixel at a time; the same pixels.
 void rk_hBlitScalePlain(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor);
 // One line of the plain routine: `w` pixels of `src` widened into `dst`.

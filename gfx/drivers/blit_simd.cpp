@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <tmmintrin.h>
 
 #include "gfx/drivers/blit.h"
@@ -464,7 +465,48 @@ __attribute__((target("ssse3"))) static void scale_line_ssse3(uint8_t *dst, int 
     repeat_line(dst, pitch, factor, static_cast<std::size_t>(w) * p.bytes * factor);
 }
 
+// Four-byte pixels, the common case, with AVX2: eight source pixels make
+// `factor` 32-byte stores, each a permutation of the four source pixels
+// loaded at its own offset (output pixel 8j + i comes from (8j + i) / factor).
+__attribute__((target("avx2"))) static void scale_line4_avx2(uint8_t *dst, int pitch, const uint8_t *src, int w,
+                                                               int factor)
+{
+    __m256i order[4];
+    int base[4], reach = 0;
+    for (int j = 0; j < factor; ++j) {
+        base[j] = 8 * j / factor;
+        alignas(32) int idx[8];
+        for (int i = 0; i < 8; ++i)
+            idx[i] = (8 * j + i) / factor - base[j];
+        order[j] = _mm256_load_si256(reinterpret_cast<const __m256i *>(idx));
+        reach = std::max(reach, base[j] + 4);
+    }
+    int x = 0;
+    uint8_t *out = dst;
+    for (; x + reach <= w; x += 8, out += 32 * factor)
+        for (int j = 0; j < factor; ++j) {
+            __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 4 * (x + base[j])));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 32 * j),
+                                _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(in), order[j]));
+        }
+    rk_hBlitScaleLine(out, src + 4 * x, w - x, 4, factor);
+    repeat_line(dst, pitch, factor, static_cast<std::size_t>(w) * 4 * factor);
+}
+
 void rk_hBlitScale(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor)
+{
+    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    if (bytes != 4 || factor < 2 || factor > 4 || !has_avx2 || !__rk_gfx) {
+        rk_hBlitScaleSSSE3(dest, dest_pitch, src, src_pitch, bytes, factor);
+        return;
+    }
+    int w = __rk_gfx->w;
+    walk_scaled_lines(dest, dest_pitch, src, src_pitch, factor, [&](uint8_t *out, const uint8_t *in) {
+        scale_line4_avx2(out, dest_pitch, in, w, factor);
+    });
+}
+
+void rk_hBlitScaleSSSE3(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor)
 {
     const ScreenState *s = __rk_gfx;
     if (!s || bytes < 1 || bytes > 4 || factor < 2 || factor > 4 || !cpu_has_ssse3()) {

@@ -286,7 +286,7 @@ TEST_F(BlitTest, ScalingReplicatesEachPixelOfTheDirtyLines)
         std::vector<uint8_t> src(static_cast<std::size_t>(src_pitch) * lines);
         for (uint8_t &b : src)
             b = static_cast<uint8_t>(rng());
-        for (auto scale : {rk_hBlitScale, rk_hBlitScalePlain}) {
+        for (auto scale : {rk_hBlitScale, rk_hBlitScaleSSSE3, rk_hBlitScalePlain}) {
             std::vector<uint8_t> img(static_cast<std::size_t>(pitch) * lines * f, 0xA5);
             scale(img.data(), pitch, src.data(), src_pitch, bytes, f);
             for (int y = 0; y < lines * f; ++y)
@@ -296,7 +296,7 @@ TEST_F(BlitTest, ScalingReplicatesEachPixelOfTheDirtyLines)
                     ASSERT_EQ(img[static_cast<std::size_t>(y) * pitch + x],
                               shown ? src[static_cast<std::size_t>(d) * src_pitch + from] : 0xA5)
                         << "bytes " << bytes << " factor " << f << " w " << s->w << " at " << x << "," << y
-                        << (scale == rk_hBlitScale ? " fast" : " plain");
+                        << (scale == rk_hBlitScale ? " fast" : scale == rk_hBlitScaleSSSE3 ? " ssse3" : " plain");
                 }
         }
     };
