@@ -157,6 +157,56 @@ void rk_hBlitCopy(uint8_t *dest, int dest_pitch)
     }
 }
 
+// ---- pixel replication ---------------------------------------------------
+
+template <int Bytes>
+static void widen_line(uint8_t *dst, const uint8_t *src, int w, int factor)
+{
+    for (int x = 0; x < w; ++x, src += Bytes)
+        for (int k = 0; k < factor; ++k, dst += Bytes)
+            std::memcpy(dst, src, Bytes);
+}
+
+void rk_hBlitScaleLine(uint8_t *dst, const uint8_t *src, int w, int bytes, int factor)
+{
+    switch (bytes) {
+    case 1: widen_line<1>(dst, src, w, factor); break;
+    case 2: widen_line<2>(dst, src, w, factor); break;
+    case 3: widen_line<3>(dst, src, w, factor); break;
+    case 4: widen_line<4>(dst, src, w, factor); break;
+    default: break;
+    }
+}
+
+void rk_hBlitScalePlain(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor)
+{
+    int w = __rk_gfx ? __rk_gfx->w : 0;
+    auto row = static_cast<std::size_t>(w) * factor * bytes;
+    walk_scaled_lines(dest, dest_pitch, src, src_pitch, factor, [&](uint8_t *out, const uint8_t *in) {
+        rk_hBlitScaleLine(out, in, w, bytes, factor);
+        repeat_line(out, dest_pitch, factor, row);
+    });
+}
+
+bool rk_hBlitScaledStages(BlitterFn blit)
+{
+    return blit != rk_hBlitCopy || !__rk_gfx || __rk_gfx->scanline_size != 1;
+}
+
+void rk_hBlitScaled(BlitterFn blit, uint8_t *dest, int dest_pitch, uint8_t *staging, int staging_pitch, int bytes,
+                    int factor)
+{
+    const ScreenState *s = __rk_gfx;
+    if (!s)
+        return;
+    if (rk_hBlitScaledStages(blit)) {
+        blit(staging, staging_pitch);
+        rk_hBlitScale(dest, dest_pitch, staging, staging_pitch, bytes, factor);
+    } else {
+        rk_hBlitScale(dest, dest_pitch, s->framebuffer, s->pitch, bytes, factor);
+    }
+}
+
 // ---- selection -----------------------------------------------------------
 
 // Per group: palette, 16-bit and 32-bit sources, each to 15, 16, 24, 32.

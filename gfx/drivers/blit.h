@@ -61,5 +61,30 @@ void rk_hBlit32to15BGRMMX(uint8_t *dest, int dest_pitch);
 void rk_hBlit32to16BGRMMX(uint8_t *dest, int dest_pitch);
 void rk_hBlit32to24BGRMMX(uint8_t *dest, int dest_pitch);
 
+// Pixel replication for a window shown at a whole multiple of the screen's
+// size. `src` holds the blitter's output for the open screen (w pixels of
+// `bytes` bytes, 1 to 4, per display line, src_pitch apart); each pixel of
+// its dirty display lines becomes factor x factor pixels of dest (factor 2
+// to 4), display line d filling dest lines d x factor onwards. Reads w, h,
+// scanline_size and dirty of the open screen; never clears dirty.
+// The fast routine: AVX2 permutations for 4-byte pixels, else SSSE3
+// shuffles, where the processor has them.
+void rk_hBlitScale(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor);
+// The shuffles only (the plain routine without SSSE3).
+void rk_hBlitScaleSSSE3(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor);
+// The plain routine, one pixel at a time; the same pixels.
+void rk_hBlitScalePlain(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor);
+// One line of the plain routine: `w` pixels of `src` widened into `dst`.
+void rk_hBlitScaleLine(uint8_t *dst, const uint8_t *src, int w, int bytes, int factor);
+
+// The dirty lines of the open screen converted by `blit` and replicated into
+// a window image of `bytes` bytes per pixel at `factor`: through `staging`
+// (w x h x scanline_size pixels, staging_pitch apart), or straight from the
+// framebuffer when the conversion is a copy of single-scan lines, which
+// needs no staging (rk_hBlitScaledStages is then false).
+void rk_hBlitScaled(BlitterFn blit, uint8_t *dest, int dest_pitch, uint8_t *staging, int staging_pitch, int bytes,
+                    int factor);
+bool rk_hBlitScaledStages(BlitterFn blit);
+
 // Fills the 512-entry 16-bit widening table for a red position.
 void rk_hBuildColorConv16to32(uint32_t *table, int red_low);

@@ -70,4 +70,28 @@ inline void walk_lines(uint8_t *dest, int dest_pitch, LineFn line)
                  s->w, s);
 }
 
+// Every dirty display line of `src` handed to `line`(dst, src) with the
+// first of the `factor` dest lines it fills.
+template <class LineFn>
+inline void walk_scaled_lines(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int factor,
+                              LineFn line)
+{
+    const ScreenState *s = __rk_gfx;
+    if (!s)
+        return;
+    int sl = s->scanline_size > 0 ? s->scanline_size : 1;
+    int lines = s->h * sl;
+    for (int d = 0; d < lines; ++d)
+        if (s->dirty[d / sl])
+            line(dest + static_cast<std::size_t>(d) * factor * dest_pitch,
+                 src + static_cast<std::size_t>(d) * src_pitch);
+}
+
+// Copies the first of `factor` lines `bytes` long into the others.
+inline void repeat_line(uint8_t *first, int pitch, int factor, std::size_t bytes)
+{
+    for (int k = 1; k < factor; ++k)
+        std::memcpy(first + static_cast<std::size_t>(k) * pitch, first, bytes);
+}
+
 }  // namespace blitpx

@@ -2,8 +2,11 @@
 // of the plain routines, four pixels per step at least. They give the same
 // pixels as the plain routines; lines of a width that is not a multiple of
 // four lose their last pixels, so the selection only takes them for such
-// widths.
+// widths. Then the pixel replication of scaled windows, for every width.
+#include <algorithm>
+#include <array>
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <tmmintrin.h>
 
 #include "gfx/drivers/blit.h"
@@ -391,3 +394,127 @@ RK_FAST_BLITTER(rk_hBlit32to15BGRMMX, line_32_to16<P32to15BGR>)
 RK_FAST_BLITTER(rk_hBlit32to16BGRMMX, line_32_to16<P32to16BGR>)
 RK_FAST_BLITTER(rk_hBlit32to24BGRMMX, line_32_to24<false>)
 #undef RK_FAST_BLITTER
+
+// ---- pixel replication ---------------------------------------------------
+
+// Widening `bytes`-byte pixels by `factor` repeats itself every lcm(16,
+// bytes x factor) output bytes: a period of at most nine 16-byte chunks,
+// each one shuffle of 16 source bytes loaded at the chunk's own offset.
+struct ScalePlan {
+    int bytes;             // per pixel
+    int chunks;            // 16-byte chunks per period
+    int pixels;            // source pixels per period
+    int reach;             // source bytes a period reads, from its start
+    int base[9];           // source offset of each chunk's load
+    uint8_t order[9][16];  // each chunk's shuffle mask
+};
+
+static ScalePlan make_plan(int bytes, int factor)
+{
+    ScalePlan p{};
+    p.bytes = bytes;
+    int step = bytes * factor, period = step;
+    while (period % 16)
+        period += step;
+    p.chunks = period / 16;
+    p.pixels = period / step;
+    for (int j = 0; j < p.chunks; ++j) {
+        int first = 16 * j;
+        p.base[j] = first / step * bytes;
+        for (int i = 0; i < 16; ++i) {
+            int o = first + i;
+            p.order[j][i] = static_cast<uint8_t>(o / step * bytes + o % bytes - p.base[j]);
+        }
+        p.reach = std::max(p.reach, p.base[j] + 16);
+    }
+    return p;
+}
+
+// Plans for bytes 1-4 and factors 2-4.
+static const ScalePlan *scale_plan(int bytes, int factor)
+{
+    static const auto plans = [] {
+        std::array<ScalePlan, 12> a{};
+        for (int b = 1; b <= 4; ++b)
+            for (int f = 2; f <= 4; ++f)
+                a[static_cast<std::size_t>((b - 1) * 3 + f - 2)] = make_plan(b, f);
+        return a;
+    }();
+    return &plans[static_cast<std::size_t>((bytes - 1) * 3 + factor - 2)];
+}
+
+// The line's whole periods by shuffles, the rest by the plain routine;
+// then copied into the other factor - 1 window lines while it is in the
+// cache.
+__attribute__((target("ssse3"))) static void scale_line_ssse3(uint8_t *dst, int pitch, const uint8_t *src, int w,
+                                                                int factor, const ScalePlan &p)
+{
+    __m128i order[9];
+    for (int j = 0; j < p.chunks; ++j)
+        order[j] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p.order[j]));
+    int line_bytes = w * p.bytes, x = 0;
+    uint8_t *out = dst;
+    for (; x * p.bytes + p.reach <= line_bytes; x += p.pixels, out += p.chunks * 16) {
+        const uint8_t *in = src + x * p.bytes;
+        for (int j = 0; j < p.chunks; ++j)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * j),
+                             _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + p.base[j])),
+                                              order[j]));
+    }
+    rk_hBlitScaleLine(out, src + x * p.bytes, w - x, p.bytes, factor);
+    repeat_line(dst, pitch, factor, static_cast<std::size_t>(w) * p.bytes * factor);
+}
+
+// Four-byte pixels, the common case, with AVX2: eight source pixels make
+// `factor` 32-byte stores, each a permutation of the four source pixels
+// loaded at its own offset (output pixel 8j + i comes from (8j + i) / factor).
+__attribute__((target("avx2"))) static void scale_line4_avx2(uint8_t *dst, int pitch, const uint8_t *src, int w,
+                                                               int factor)
+{
+    __m256i order[4];
+    int base[4], reach = 0;
+    for (int j = 0; j < factor; ++j) {
+        base[j] = 8 * j / factor;
+        alignas(32) int idx[8];
+        for (int i = 0; i < 8; ++i)
+            idx[i] = (8 * j + i) / factor - base[j];
+        order[j] = _mm256_load_si256(reinterpret_cast<const __m256i *>(idx));
+        reach = std::max(reach, base[j] + 4);
+    }
+    int x = 0;
+    uint8_t *out = dst;
+    for (; x + reach <= w; x += 8, out += 32 * factor)
+        for (int j = 0; j < factor; ++j) {
+            __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 4 * (x + base[j])));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 32 * j),
+                                _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(in), order[j]));
+        }
+    rk_hBlitScaleLine(out, src + 4 * x, w - x, 4, factor);
+    repeat_line(dst, pitch, factor, static_cast<std::size_t>(w) * 4 * factor);
+}
+
+void rk_hBlitScale(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor)
+{
+    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    if (bytes != 4 || factor < 2 || factor > 4 || !has_avx2 || !__rk_gfx) {
+        rk_hBlitScaleSSSE3(dest, dest_pitch, src, src_pitch, bytes, factor);
+        return;
+    }
+    int w = __rk_gfx->w;
+    walk_scaled_lines(dest, dest_pitch, src, src_pitch, factor, [&](uint8_t *out, const uint8_t *in) {
+        scale_line4_avx2(out, dest_pitch, in, w, factor);
+    });
+}
+
+void rk_hBlitScaleSSSE3(uint8_t *dest, int dest_pitch, const uint8_t *src, int src_pitch, int bytes, int factor)
+{
+    const ScreenState *s = __rk_gfx;
+    if (!s || bytes < 1 || bytes > 4 || factor < 2 || factor > 4 || !cpu_has_ssse3()) {
+        rk_hBlitScalePlain(dest, dest_pitch, src, src_pitch, bytes, factor);
+        return;
+    }
+    const ScalePlan &plan = *scale_plan(bytes, factor);
+    walk_scaled_lines(dest, dest_pitch, src, src_pitch, factor, [&](uint8_t *out, const uint8_t *in) {
+        scale_line_ssse3(out, dest_pitch, in, s->w, factor, plan);
+    });
+}

@@ -235,9 +235,11 @@ void rk_hGL_SetupProjection()
     const GLFuncs &g = __rk_gl;
     if (!s || !g.Viewport)
         return;
-    // The offset puts pixel centres on integer coordinates.
+    // The offset puts pixel centres on integer coordinates; the projection
+    // stays in screen pixels while the viewport covers the scaled window.
     constexpr double o = 0.325;
-    g.Viewport(0, 0, s->w, s->h);
+    int f = rk_hX11Scale();
+    g.Viewport(0, 0, s->w * f, s->h * f);
     g.MatrixMode(GL_PROJECTION);
     g.LoadIdentity();
     g.Ortho(-o, s->w - o, s->h - o, -o, -1.0, 1.0);
@@ -305,8 +307,9 @@ static int opengl_window_init()
     bool fullscreen = rk_x11.flags & RK_MODE_FULLSCREEN;
     int x = 0, y = 0;
     if (!fullscreen) {
-        x = floor_half(DisplayWidth(d, rk_x11.screen) - rk_x11.w);
-        y = floor_half(DisplayHeight(d, rk_x11.screen) - rk_x11.h);
+        int f = rk_hX11Scale();
+        x = floor_half(DisplayWidth(d, rk_x11.screen) - rk_x11.w * f);
+        y = floor_half(DisplayHeight(d, rk_x11.screen) - rk_x11.h * f);
     }
     rk_hX11InitWindow(x, y);
     rk_x11.display_offset = 0;

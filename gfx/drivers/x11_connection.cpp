@@ -218,6 +218,7 @@ int rk_hX11Init(const char *title, int w, int h, int depth, int refresh_rate, in
         rk_x11.depth = DefaultDepth(rk_x11.display, rk_x11.screen);
         rk_x11.pixel_format = pixel_format_for(rk_x11.display, rk_x11.depth);
     }
+    rk_x11p.scale = rk_hX11ChooseScale(rk_x11.display, w, h);
     if (!rk_hX11CreateWindows(title, flags))
         return -1;
 

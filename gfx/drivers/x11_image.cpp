@@ -15,17 +15,25 @@ static int floor_half(int v)
 
 // ---- shape masks ---------------------------------------------------------
 
-// One bit per pixel, least significant bit first; a pixel of the
-// transparent colour clears its bit.
+// One bit per window pixel, least significant bit first; the pixels a
+// framebuffer pixel of the transparent colour is shown with clear their
+// bits. `first` and `rows` count window rows; a row inside the block of one
+// display line copies the row above it.
 template <int Bpp>
 static void update_mask(const uint8_t *, uint8_t *mask, int first, int rows)
 {
     const ScreenState *s = __rk_gfx;
+    int f = rk_hX11Scale();
     int bpl = rk_x11p.shape_image->bytes_per_line;
+    auto row_bytes = static_cast<std::size_t>((rk_x11.w * f + 7) / 8);
     for (int r = first; r < first + rows; ++r) {
-        const uint8_t *src = s->framebuffer + static_cast<std::size_t>(r / s->scanline_size) * s->pitch;
         uint8_t *out = mask + static_cast<std::size_t>(r) * bpl;
-        std::memset(out, 0, static_cast<std::size_t>((rk_x11.w + 7) / 8));
+        if (r % f && r > first) {
+            std::memcpy(out, out - bpl, row_bytes);
+            continue;
+        }
+        const uint8_t *src = s->framebuffer + static_cast<std::size_t>(r / f / s->scanline_size) * s->pitch;
+        std::memset(out, 0, row_bytes);
         for (int x = 0; x < rk_x11.w; ++x) {
             bool opaque;
             if constexpr (Bpp == 1) {
@@ -40,7 +48,8 @@ static void update_mask(const uint8_t *, uint8_t *mask, int first, int rows)
                 opaque = (p & 0xFFFFFF) != 0xFF00FF;
             }
             if (opaque)
-                out[x >> 3] |= static_cast<uint8_t>(1u << (x & 7));
+                for (int b = x * f; b < x * f + f; ++b)
+                    out[b >> 3] |= static_cast<uint8_t>(1u << (b & 7));
         }
     }
 }
@@ -63,9 +72,10 @@ static void free_shm_segment()
 static bool create_shm_image()
 {
     Display *d = rk_x11.display;
+    int f = rk_hX11Scale();
     XImage *img = XShmCreateImage(d, rk_x11.visual, static_cast<unsigned>(DefaultDepth(d, rk_x11.screen)), ZPixmap,
-                                  nullptr, &rk_x11p.shm_info, static_cast<unsigned>(rk_x11.w),
-                                  static_cast<unsigned>(rk_x11.h));
+                                  nullptr, &rk_x11p.shm_info, static_cast<unsigned>(rk_x11.w * f),
+                                  static_cast<unsigned>(rk_x11.h * f));
     if (!img)
         return false;
     std::size_t size = static_cast<std::size_t>(img->bytes_per_line) * static_cast<std::size_t>(img->height);
@@ -96,8 +106,10 @@ static bool create_shm_image()
 static bool create_plain_image()
 {
     Display *d = rk_x11.display;
+    int f = rk_hX11Scale();
     XImage *img = XCreateImage(d, rk_x11.visual, static_cast<unsigned>(DefaultDepth(d, rk_x11.screen)), ZPixmap, 0,
-                               nullptr, static_cast<unsigned>(rk_x11.w), static_cast<unsigned>(rk_x11.h), 32, 0);
+                               nullptr, static_cast<unsigned>(rk_x11.w * f), static_cast<unsigned>(rk_x11.h * f), 32,
+                               0);
     if (!img)
         return false;
     img->data = static_cast<char *>(
@@ -126,6 +138,8 @@ int rk_hX11WindowStart()
     if (const ScreenState *s = __rk_gfx)
         rk_x11p.sent = static_cast<uint8_t *>(std::malloc(static_cast<std::size_t>(s->pitch) * s->h));
     rk_x11p.resend = true;
+    std::free(rk_x11p.staging);
+    rk_x11p.staging = nullptr;
 
     unsigned long red = rk_x11.visual->red_mask;
     bool red_low = false;
@@ -137,29 +151,43 @@ int rk_hX11WindowStart()
     if (!rk_x11p.blitter)
         return -1;
 
+    // A scaled window converts into the staging lines first (unless the
+    // conversion is a copy); the blitters write `pitch` bytes a line at most.
+    int f = rk_hX11Scale();
+    if (f > 1 && rk_hBlitScaledStages(rk_x11p.blitter)) {
+        const ScreenState *s = __rk_gfx;
+        int line = (rk_x11.w * ((rk_x11.pixel_format + 7) / 8) + 3) & ~3;
+        rk_x11p.staging_pitch = s && s->pitch > line ? s->pitch : line;
+        rk_x11p.staging =
+            static_cast<uint8_t *>(std::calloc(static_cast<std::size_t>(rk_x11p.staging_pitch) * rk_x11.h, 1));
+        if (!rk_x11p.staging)
+            return -1;
+    }
+    int win_w = rk_x11.w * f, win_h = rk_x11.h * f;
+
     bool fullscreen = rk_x11.flags & RK_MODE_FULLSCREEN;
     int x = 0, y = 0;
     if (!fullscreen) {
-        x = floor_half(DisplayWidth(d, rk_x11.screen) - rk_x11.w);
-        y = floor_half(DisplayHeight(d, rk_x11.screen) - rk_x11.h);
+        x = floor_half(DisplayWidth(d, rk_x11.screen) - win_w);
+        y = floor_half(DisplayHeight(d, rk_x11.screen) - win_h);
     }
     rk_hX11InitWindow(x, y);
 
     if (rk_x11.flags & RK_MODE_SHAPED) {
-        int bpl = (rk_x11.w + 7) / 8;
-        char *data = static_cast<char *>(std::calloc(static_cast<std::size_t>(bpl) * rk_x11.h, 1));
+        int bpl = (win_w + 7) / 8;
+        char *data = static_cast<char *>(std::calloc(static_cast<std::size_t>(bpl) * win_h, 1));
         if (!data)
             return -1;
-        rk_x11p.shape_image = XCreateImage(d, rk_x11.visual, 1, XYBitmap, 0, data, static_cast<unsigned>(rk_x11.w),
-                                           static_cast<unsigned>(rk_x11.h), 8, bpl);
+        rk_x11p.shape_image = XCreateImage(d, rk_x11.visual, 1, XYBitmap, 0, data, static_cast<unsigned>(win_w),
+                                           static_cast<unsigned>(win_h), 8, bpl);
         if (!rk_x11p.shape_image) {
             std::free(data);
             return -1;
         }
         rk_x11p.shape_image->bitmap_bit_order = LSBFirst;
         rk_x11p.shape_image->byte_order = LSBFirst;
-        rk_x11p.shape_pixmap = XCreateBitmapFromData(d, rk_x11.window, data, static_cast<unsigned>(rk_x11.w),
-                                                     static_cast<unsigned>(rk_x11.h));
+        rk_x11p.shape_pixmap = XCreateBitmapFromData(d, rk_x11.window, data, static_cast<unsigned>(win_w),
+                                                     static_cast<unsigned>(win_h));
         XGCValues v;
         v.foreground = 1;
         v.background = 0;
@@ -226,6 +254,8 @@ void rk_hX11WindowStop()
     }
     std::free(rk_x11p.sent);
     rk_x11p.sent = nullptr;
+    std::free(rk_x11p.staging);
+    rk_x11p.staging = nullptr;
     if (rk_x11p.shape_image) {
         XDestroyImage(rk_x11p.shape_image);
         rk_x11p.shape_image = nullptr;

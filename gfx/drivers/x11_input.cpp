@@ -1,5 +1,6 @@
 // X input: keycodes mapped to PC scancodes, key events turned into key
 // codes, the held-key table and event records, and the pointer state.
+#include <algorithm>
 #include <cstring>
 #include <unistd.h>
 
@@ -263,17 +264,27 @@ static void on_button_release(XEvent *e)
     post(6, bit);
 }
 
+// A window coordinate as a framebuffer coordinate: divided by the scale,
+// rounded down so that a position left of or above the window stays outside.
+static int unscale(int v, int f)
+{
+    return v >= 0 ? v / f : -((f - 1 - v) / f);
+}
+
+// The movement is the change of the root position in framebuffer pixels,
+// so that the moves of a scaled window add up to its positions.
 static void on_motion(XEvent *e)
 {
+    int f = rk_hX11Scale();
     int dx = 0, dy = 0;
     if (rk_x11p.mouse_x_root != -1) {
-        dx = e->xmotion.x_root - rk_x11p.mouse_x_root;
-        dy = e->xmotion.y_root - rk_x11p.mouse_y_root;
+        dx = unscale(e->xmotion.x_root, f) - unscale(rk_x11p.mouse_x_root, f);
+        dy = unscale(e->xmotion.y_root, f) - unscale(rk_x11p.mouse_y_root, f);
     }
     rk_x11p.mouse_x_root = e->xmotion.x_root;
     rk_x11p.mouse_y_root = e->xmotion.y_root;
-    rk_x11p.mouse_x = e->xmotion.x;
-    rk_x11p.mouse_y = e->xmotion.y - rk_x11.display_offset;
+    rk_x11p.mouse_x = unscale(e->xmotion.x, f);
+    rk_x11p.mouse_y = unscale(e->xmotion.y, f) - rk_x11.display_offset;
     rk_x11p.mouse_on = rk_x11p.mouse_x >= 0 && rk_x11p.mouse_x < rk_x11.w && rk_x11p.mouse_y >= 0 &&
                        rk_x11p.mouse_y < rk_x11.h;
     if (rk_x11p.has_focus)
@@ -323,8 +334,11 @@ static void on_focus_out(XEvent *)
 // taken as a request to switch to full screen or back.
 static void on_configure(XEvent *e)
 {
+    // The scaled window's own size counts too: its notice may still be
+    // queued when a toggle has switched to full screen.
     int w = e->xconfigure.width, h = e->xconfigure.height;
-    if (w == rk_x11.w && (h == rk_x11.h || h == rk_x11p.real_h))
+    int f = std::max(rk_x11p.scale, 1);
+    if ((w == rk_x11.w && (h == rk_x11.h || h == rk_x11p.real_h)) || (w == rk_x11.w * f && h == rk_x11.h * f))
         return;
     if (rk_x11p.has_focus && !(rk_x11.flags & RK_MODE_NO_SWITCH))
         rk_hX11Toggle();
@@ -390,8 +404,9 @@ int rk_hX11GetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
     int rx, ry, wx, wy;
     unsigned mask;
     if (XQueryPointer(rk_x11.display, rk_x11.window, &root, &child, &rx, &ry, &wx, &wy, &mask)) {
-        *x = wx;
-        *y = wy - rk_x11.display_offset;
+        int f = rk_hX11Scale();
+        *x = unscale(wx, f);
+        *y = unscale(wy, f) - rk_x11.display_offset;
         *buttons = ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) | ((mask & Button2Mask) ? 4 : 0);
     } else {
         *x = rk_x11p.mouse_x;
@@ -428,7 +443,8 @@ void rk_hX11SetMouse(int x, int y, int cursor, int clip)
         y = y < 0 ? 0 : y < rk_x11.h ? y : rk_x11.h - 1;
         rk_x11p.mouse_x = x;
         rk_x11p.mouse_y = y;
-        XWarpPointer(d, None, rk_x11.window, 0, 0, 0, 0, x, y + rk_x11.display_offset);
+        int f = rk_hX11Scale();
+        XWarpPointer(d, None, rk_x11.window, 0, 0, 0, 0, x * f, y * f + rk_x11.display_offset);
     }
     // Without a blank cursor (its set-up failed) the arrow stays.
     if (cursor == 0 && rk_x11p.cursor_shown && rk_x11p.blank_cursor) {

@@ -55,10 +55,20 @@ void rk_hX11Present()
     if (!s || !rk_x11p.image || rk_x11p.display_lost)
         return;
     Display *d = rk_x11.display;
+    XImage *image = rk_x11p.image;
     drop_unchanged_lines(s);
-    rk_x11p.blitter(reinterpret_cast<uint8_t *>(rk_x11p.image->data), rk_x11p.image->bytes_per_line);
+    // Scaled: each pixel replicated into the image after the conversion;
+    // each display line is `f` window lines.
+    int f = rk_hX11Scale();
+    if (f > 1) {
+        rk_hBlitScaled(rk_x11p.blitter, reinterpret_cast<uint8_t *>(image->data), image->bytes_per_line,
+                       rk_x11p.staging, rk_x11p.staging_pitch, image->bits_per_pixel / 8, f);
+    } else {
+        rk_x11p.blitter(reinterpret_cast<uint8_t *>(image->data), image->bytes_per_line);
+    }
     int sl = s->scanline_size > 0 ? s->scanline_size : 1;
     int lines = std::min(rk_x11.h, s->h * sl);
+    auto width = static_cast<unsigned>(rk_x11.w * f);
     for (int i = 0; i < lines;) {
         if (!s->dirty[i / sl]) {
             ++i;
@@ -67,18 +77,19 @@ void rk_hX11Present()
         int n = 1;
         while (i + n < lines && s->dirty[(i + n) / sl])
             ++n;
+        int y = i * f, rows = n * f;
         if (rk_x11p.shape_image) {
-            rk_x11p.update_mask(nullptr, reinterpret_cast<uint8_t *>(rk_x11p.shape_image->data), i, n);
-            XPutImage(d, rk_x11p.shape_pixmap, rk_x11p.shape_gc, rk_x11p.shape_image, 0, i, 0, i,
-                      static_cast<unsigned>(rk_x11.w), static_cast<unsigned>(n));
+            rk_x11p.update_mask(nullptr, reinterpret_cast<uint8_t *>(rk_x11p.shape_image->data), y, rows);
+            XPutImage(d, rk_x11p.shape_pixmap, rk_x11p.shape_gc, rk_x11p.shape_image, 0, y, 0, y, width,
+                      static_cast<unsigned>(rows));
             XShapeCombineMask(d, rk_x11.window, ShapeBounding, 0, 0, rk_x11p.shape_pixmap, ShapeSet);
         }
         if (rk_x11p.is_shm)
-            XShmPutImage(d, rk_x11.window, rk_x11.gc, rk_x11p.image, 0, i, 0, i + rk_x11.display_offset,
-                         static_cast<unsigned>(rk_x11.w), static_cast<unsigned>(n), False);
+            XShmPutImage(d, rk_x11.window, rk_x11.gc, image, 0, y, 0, y + rk_x11.display_offset, width,
+                         static_cast<unsigned>(rows), False);
         else
-            XPutImage(d, rk_x11.window, rk_x11.gc, rk_x11p.image, 0, i, 0, i + rk_x11.display_offset,
-                      static_cast<unsigned>(rk_x11.w), static_cast<unsigned>(n));
+            XPutImage(d, rk_x11.window, rk_x11.gc, image, 0, y, 0, y + rk_x11.display_offset, width,
+                      static_cast<unsigned>(rows));
         i += n;
     }
     std::memset(s->dirty, 0, static_cast<std::size_t>(s->h) * sl);

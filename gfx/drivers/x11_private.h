@@ -11,6 +11,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 
+#include "gfx/core/state.h"
 #include "gfx/drivers/blit.h"
 #include "gfx/drivers/x11.h"
 
@@ -23,6 +24,13 @@ struct X11Private {
     GC shape_gc;
     void (*update_mask)(const uint8_t *src, uint8_t *mask, int w, int rows);
     BlitterFn blitter;
+    // A window shows each framebuffer pixel as scale x scale pixels (full
+    // screen as one). Above 1 the blitter converts into `staging`, the
+    // framebuffer in the display's format (none when the conversion is a
+    // copy), and the dirty lines are replicated from there into `image`.
+    int scale;
+    uint8_t *staging;
+    int staging_pitch;
     // What the window shows: the framebuffer lines and device palette last
     // sent, so that a line marked dirty but unchanged is not sent again;
     // `resend` (set when the window must be redrawn whole) sends every
@@ -80,6 +88,12 @@ int rk_hX11TranslateKey(XKeyEvent *event);
 // two seconds; false when it never succeeds.
 bool rk_hX11GrabPointer(unsigned interval_us);
 
+// The scale in force: `scale` in a window, 1 in full screen.
+inline int rk_hX11Scale()
+{
+    return (rk_x11.flags & RK_MODE_FULLSCREEN) || rk_x11p.scale < 1 ? 1 : rk_x11p.scale;
+}
+
 // Connection (x11_connection.cpp).
 // True while a display is open and has not been lost.
 bool rk_hX11Alive();
@@ -90,6 +104,12 @@ bool rk_hX11DisplayIsLocal();
 void rk_hX11WaitFor(Window win, int type);
 // Unmaps a mapped window and waits (bounded) for the server to confirm.
 void rk_hX11UnmapAndWait(Window win);
+
+// The window scale for a display of w x h pixels on `d`: RIVEZ_SCALE (1 to
+// 4) when set to one of those, else GDK_SCALE likewise, else 2 from an
+// Xft.dpi resource of 192 and 3 from 288; 1 when nothing applies or the
+// window would be too large for X.
+int rk_hX11ChooseScale(Display *d, int w, int h);
 
 // Windows (x11_window.cpp): the content, frame and full-screen windows made
 // with everything the window manager is told; false when the content window

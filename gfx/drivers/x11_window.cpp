@@ -3,10 +3,13 @@
 // operations of the driver table.
 #include "gfx/drivers/x11_private.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include <X11/Xatom.h>
+#include <X11/Xresource.h>
 #include <X11/cursorfont.h>
 #include <X11/xpm.h>
 
@@ -114,6 +117,51 @@ static void set_class(Display *d, const char *title)
             XSetClassHint(d, win, &hint);
 }
 
+// ---- scale ---------------------------------------------------------------
+
+// The factor an environment variable names: exactly one digit 1 to 4, else 0.
+static int scale_from_env(const char *name)
+{
+    const char *v = std::getenv(name);
+    return v && v[0] >= '1' && v[0] <= '4' && v[1] == '\0' ? v[0] - '0' : 0;
+}
+
+// The factor the desktop's Xft.dpi resource asks for (the one the server
+// holds for all clients in RESOURCE_MANAGER); 1 without a usable value.
+static int scale_from_dpi(Display *d)
+{
+    const char *resources = XResourceManagerString(d);
+    if (!resources)
+        return 1;
+    XrmInitialize();
+    XrmDatabase db = XrmGetStringDatabase(resources);
+    if (!db)
+        return 1;
+    char *type = nullptr;
+    XrmValue value{};
+    double dpi = 0;
+    if (XrmGetResource(db, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr) {
+        char *end = nullptr;
+        dpi = std::strtod(value.addr, &end);
+        if (end == value.addr || !std::isfinite(dpi))
+            dpi = 0;
+    }
+    XrmDestroyDatabase(db);
+    return dpi >= 288 ? 3 : dpi >= 192 ? 2 : 1;
+}
+
+int rk_hX11ChooseScale(Display *d, int w, int h)
+{
+    int f = scale_from_env("RIVEZ_SCALE");
+    if (!f)
+        f = scale_from_env("GDK_SCALE");
+    if (!f)
+        f = scale_from_dpi(d);
+    // X sizes are 16-bit; the image's bytes must fit an int as well.
+    constexpr int kMaxSide = 16384;
+    return w <= kMaxSide / f && h <= kMaxSide / f ? f : 1;
+}
+
 // ---- creation ------------------------------------------------------------
 
 static Window create_window(Display *d, bool override)
@@ -125,8 +173,9 @@ static Window create_window(Display *d, bool override)
     a.event_mask = kEventMask;
     a.colormap = XCreateColormap(d, rk_x11p.root_window, rk_x11.visual, AllocNone);
     a.override_redirect = override ? True : False;
-    return XCreateWindow(d, rk_x11p.root_window, 0, 0, static_cast<unsigned>(rk_x11.w),
-                         static_cast<unsigned>(rk_x11.h), 0, rk_x11.depth, InputOutput, rk_x11.visual,
+    int f = rk_hX11Scale();
+    return XCreateWindow(d, rk_x11p.root_window, 0, 0, static_cast<unsigned>(rk_x11.w * f),
+                         static_cast<unsigned>(rk_x11.h * f), 0, rk_x11.depth, InputOutput, rk_x11.visual,
                          CWBackPixel | CWBorderPixel | CWBackingStore | CWEventMask | CWColormap |
                              CWOverrideRedirect,
                          &a);
@@ -137,11 +186,14 @@ static void set_size_hints(Display *d)
     XSizeHints *hints = XAllocSizeHints();
     if (!hints)
         return;
-    hints->min_width = hints->base_width = rk_x11.w;
-    hints->min_height = hints->base_height = rk_x11.h;
+    // The window's size: only a window, never full screen, has a manager
+    // that reads the hints.
+    int f = std::max(rk_x11p.scale, 1);
+    hints->min_width = hints->base_width = rk_x11.w * f;
+    hints->min_height = hints->base_height = rk_x11.h * f;
     if (rk_x11.flags & RK_MODE_NO_SWITCH) {
-        hints->max_width = rk_x11.w;
-        hints->max_height = rk_x11.h;
+        hints->max_width = hints->min_width;
+        hints->max_height = hints->min_height;
     } else {
         hints->max_width = DisplayWidth(d, rk_x11.screen);
         hints->max_height = DisplayHeight(d, rk_x11.screen);
@@ -264,7 +316,8 @@ void rk_hX11DestroyWindows()
 void rk_hX11InitWindow(int x, int y)
 {
     Display *d = rk_x11.display;
-    unsigned w = static_cast<unsigned>(rk_x11.w), h = static_cast<unsigned>(rk_x11.h);
+    int f = rk_hX11Scale();
+    unsigned w = static_cast<unsigned>(rk_x11.w * f), h = static_cast<unsigned>(rk_x11.h * f);
     if (rk_x11.flags & RK_MODE_FULLSCREEN) {
         XMoveResizeWindow(d, rk_x11.fswindow, 0, 0, w, h);
         XMoveResizeWindow(d, rk_x11.window, 0, 0, w, h);

@@ -274,4 +274,44 @@ TEST_F(BlitTest, DoubleScanFillsBothDisplayLines)
         }
 }
 
+// Each pixel of a dirty display line becomes factor x factor pixels; clean
+// lines and the bytes past each line stay. Widths that end in a partial
+// shuffle period, and a double-scan screen, whose display lines follow
+// their framebuffer line's flag.
+TEST_F(BlitTest, ScalingReplicatesEachPixelOfTheDirtyLines)
+{
+    auto check_scaling = [&](int bytes, int f) {
+        ScreenState *s = __rk_gfx;
+        int lines = s->h * s->scanline_size, src_pitch = s->w * bytes + 3, pitch = s->w * f * bytes + 8;
+        std::vector<uint8_t> src(static_cast<std::size_t>(src_pitch) * lines);
+        for (uint8_t &b : src)
+            b = static_cast<uint8_t>(rng());
+        for (auto scale : {rk_hBlitScale, rk_hBlitScaleSSSE3, rk_hBlitScalePlain}) {
+            std::vector<uint8_t> img(static_cast<std::size_t>(pitch) * lines * f, 0xA5);
+            scale(img.data(), pitch, src.data(), src_pitch, bytes, f);
+            for (int y = 0; y < lines * f; ++y)
+                for (int x = 0; x < pitch; ++x) {
+                    int d = y / f, from = x / bytes / f * bytes + x % bytes;
+                    bool shown = s->dirty[d / s->scanline_size] && x < s->w * f * bytes;
+                    ASSERT_EQ(img[static_cast<std::size_t>(y) * pitch + x],
+                              shown ? src[static_cast<std::size_t>(d) * src_pitch + from] : 0xA5)
+                        << "bytes " << bytes << " factor " << f << " w " << s->w << " at " << x << "," << y
+                        << (scale == rk_hBlitScale ? " fast" : scale == rk_hBlitScaleSSSE3 ? " ssse3" : " plain");
+                }
+        }
+    };
+    for (int w : {1, 5, 37, 64}) {
+        open(w, 6, 8);
+        randomize();
+        for (int bytes = 1; bytes <= 4; ++bytes)
+            for (int f = 2; f <= 4; ++f)
+                check_scaling(bytes, f);
+        rk_GfxScreen(0, 0, 0, 0, 0);
+    }
+    rk_GfxScreen(8, 0, 0, 0, 0);
+    ASSERT_EQ(__rk_gfx->scanline_size, 2);
+    randomize();
+    check_scaling(4, 2);
+}
+
 }  // namespace

@@ -36,6 +36,8 @@ protected:
     {
         std::memset(&__rk_gl_params, 0, sizeof __rk_gl_params);
         setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+        unsetenv("RIVEZ_SCALE");
+        unsetenv("GDK_SCALE");
         pin_gl_libraries();
     }
     void TearDown() override
@@ -194,6 +196,32 @@ TEST_F(OpenGLTest, TwoDimensionalHelpers)
     EXPECT_EQ(px[0], 255);
     read(11, 80 - 1 - 5, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);
     EXPECT_EQ(px[0], 0);
+}
+
+// At scale 2 the window is twice the mode's size and the projection still
+// counts screen pixels: screen pixel (10, 5) covers window pixels 20-21, 10-11.
+TEST_F(OpenGLTest, ScaledWindowShowsScreenPixelsAsBlocks)
+{
+    setenv("RIVEZ_SCALE", "2", 1);
+    boot("320x240x24");
+    ASSERT_EQ(open_gl(100, 80), 0);
+    XWindowAttributes a{};
+    XGetWindowAttributes(peer, rk_x11.window, &a);
+    EXPECT_EQ(a.width, 200);
+    EXPECT_EQ(a.height, 160);
+    rk_hGL_SetupProjection();
+    auto rect = gl<void (*)(GLfloat, GLfloat, GLfloat, GLfloat)>("glRectf");
+    auto colour = gl<void (*)(GLfloat, GLfloat, GLfloat)>("glColor3f");
+    auto read = gl<void (*)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void *)>("glReadPixels");
+    ASSERT_NE(rect, nullptr);
+    colour(1, 1, 1);
+    rect(9.5f, 4.5f, 10.5f, 5.5f);
+    uint8_t px[4][4] = {};
+    read(19, 160 - 12, 4, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);  // window row 11, columns 19-22
+    EXPECT_EQ(px[0][0], 0);
+    EXPECT_EQ(px[1][0], 255);
+    EXPECT_EQ(px[2][0], 255);
+    EXPECT_EQ(px[3][0], 0);
 }
 
 // ---- full screen ---------------------------------------------------------

@@ -60,6 +60,13 @@ protected:
     Xvfb server;
     Display *peer = nullptr;  // the test's own connection
 
+    // Windows at the mode's size unless a test asks for a scale.
+    void SetUp() override
+    {
+        unsetenv("RIVEZ_SCALE");
+        unsetenv("GDK_SCALE");
+    }
+
     void TearDown() override
     {
         rk_GfxScreen(0, 0, 0, 0, 0);
@@ -396,6 +403,162 @@ TEST_F(X11Test, ShapedWindowCutsOutTheMaskColour)
     EXPECT_EQ(area, 4 * 35);
     EXPECT_EQ(max_right, 36);
     XFree(r);
+}
+
+// A scaled shaped window cuts out whole blocks: column 3 at scale 2.
+TEST_F(X11Test, ScaledShapedWindowCutsOutBlocks)
+{
+    setenv("RIVEZ_SCALE", "2", 1);
+    boot("320x200x24");
+    XInternAtom(peer, "_MOTIF_WM_HINTS", False);
+    XSync(peer, False);
+    ASSERT_EQ(open(9, 2, 32, RK_MODE_SHAPED), 0);
+    rk_GfxLock();
+    for (int i = 0; i < 18; ++i) {
+        uint32_t p = i % 9 == 3 ? 0xFF00FF : 0x123456;
+        std::memcpy(__rk_gfx->framebuffer + i / 9 * __rk_gfx->pitch + 4 * (i % 9), &p, 4);
+    }
+    rk_GfxUnlock(-1, -1);
+    present();
+    int n = 0, order = 0, area = 0;
+    XRectangle *r = XShapeGetRectangles(peer, rk_x11.window, ShapeBounding, &n, &order);
+    for (int i = 0; i < n; ++i) {
+        area += r[i].width * r[i].height;
+        EXPECT_FALSE(r[i].x < 8 && r[i].x + r[i].width > 6) << r[i].x;
+    }
+    EXPECT_EQ(area, 8 * 2 * 4);
+    XFree(r);
+}
+
+// A window at scale f (1, 2, 3) is f times the mode's size, hinted so; each
+// framebuffer pixel shows as an f x f block (converted straight from the
+// framebuffer or through the staging lines), a dirty line as f window
+// lines; the pointer reports the framebuffer pixel under it, and setting
+// the position puts it on the pixel's block.
+TEST_F(X11Test, ScaledWindowReplicatesPixelsAndMapsThePointer)
+{
+    struct Case {
+        int f, depth;
+    };
+    for (const Case c : {Case{1, 32}, Case{2, 32}, Case{2, 8}, Case{3, 16}}) {
+        const int f = c.f, ww = 100 * f, wh = 60 * f;
+        SCOPED_TRACE(testing::Message() << "scale " << f << " depth " << c.depth);
+        setenv("RIVEZ_SCALE", std::to_string(f).c_str(), 1);
+        boot("800x600x24");
+        ASSERT_EQ(open(100, 60, c.depth), 0);
+        EXPECT_TRUE(find_toplevel(peer, ww, wh));
+        XSizeHints hints{};
+        long supplied = 0;
+        XGetWMNormalHints(peer, rk_x11.wmwindow, &hints, &supplied);
+        EXPECT_EQ(hints.min_width, ww);
+        EXPECT_EQ(hints.max_height, wh);
+
+        // The model: the unscaled blitter's pixels, before and after line 9
+        // changes and is marked and line 5 changes unmarked.
+        ScreenState *s = __rk_gfx;
+        auto model = [&] {
+            std::vector<uint32_t> px(100 * 60);
+            std::memset(s->dirty, 1, 60);
+            rk_hGetBlitter(32, 0)(reinterpret_cast<uint8_t *>(px.data()), 400);
+            std::memset(s->dirty, 0, 60);
+            return px;
+        };
+        fill_random(static_cast<uint32_t>(f));
+        present();
+        rk_GfxLock();
+        std::vector<uint32_t> before = model();
+        for (int y : {5, 9})
+            std::memset(s->framebuffer + y * s->pitch, 0x5A, static_cast<std::size_t>(s->pitch));
+        std::vector<uint32_t> after = model();
+        rk_GfxUnlock(9, 9);
+        present();
+        XSync(peer, False);
+        XImage *img = XGetImage(peer, rk_x11.window, 0, 0, static_cast<unsigned>(ww), static_cast<unsigned>(wh),
+                                AllPlanes, ZPixmap);
+        ASSERT_NE(img, nullptr);
+        for (int y = 0; y < wh; ++y)
+            for (int x = 0; x < ww; ++x) {
+                uint32_t want = (y / f == 5 ? before : after)[static_cast<std::size_t>(y / f * 100 + x / f)];
+                ASSERT_EQ(XGetPixel(img, x, y), want & 0xFFFFFF) << x << "," << y;
+            }
+        XDestroyImage(img);
+
+        focus();
+        int x, y, wheel, buttons;
+        xdotool("mousemove " + std::to_string(ww - 1) + " " + std::to_string(37 * f + f - 1));
+        std::optional<EventRecord> move = find(events_until(4), 4);
+        ASSERT_TRUE(move);
+        EXPECT_EQ(move->field[0], 99);
+        EXPECT_EQ(move->field[1], 37);
+        ASSERT_EQ(get_mouse(&x, &y, &wheel, &buttons), 0);
+        EXPECT_EQ(x, 99);
+        EXPECT_EQ(y, 37);
+        rk_GfxSetMouse(10, 20, -1, -1);
+        Window root, child;
+        int rx, ry, wx, wy;
+        unsigned mask;
+        ASSERT_TRUE(XQueryPointer(peer, rk_x11.window, &root, &child, &rx, &ry, &wx, &wy, &mask));
+        EXPECT_EQ(wx, 10 * f);
+        EXPECT_EQ(wy, 20 * f);
+        TearDown();
+    }
+
+    // Full screen keeps the mode's size.
+    setenv("RIVEZ_SCALE", "2", 1);
+    boot("320x240x24");
+    ASSERT_EQ(open(320, 240, 32, RK_MODE_FULLSCREEN), 0);
+    ASSERT_TRUE(rk_x11.flags & RK_MODE_FULLSCREEN);
+    XWindowAttributes a{};
+    XGetWindowAttributes(peer, rk_x11.window, &a);
+    EXPECT_EQ(a.width, 320);
+    EXPECT_EQ(a.height, 240);
+}
+
+// RIVEZ_SCALE, else GDK_SCALE, else the desktop's Xft.dpi resource; values
+// that are not a scale of 1 to 4 (or a usable dpi) are passed over.
+TEST_F(X11Test, ScaleComesFromTheEnvironmentOrTheDesktopDpi)
+{
+    boot("320x200x24");
+    struct Case {
+        const char *rivez, *gdk, *resources;
+        int want;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, 1},
+        {"3", "2", "Xft.dpi: 288\n", 3},
+        {nullptr, "2", "Xft.dpi: 96\n", 2},
+        {"0", "4", nullptr, 4},
+        {"5", "x", "Xft.antialias: 1\nXft.dpi:\t192\n", 2},
+        {"2x", "", "Xft.dpi: 191.9\n", 1},
+        {nullptr, "1", "Xft.dpi: 288\n", 1},
+        {nullptr, nullptr, "*dpi: 200\n", 2},
+        {nullptr, nullptr, "Xft.dpi: inf\n", 1},
+        {nullptr, nullptr, "Xft.dpi: big\n", 1},
+        {nullptr, nullptr, "Xft.dpi: 288.0\n", 3},
+    };
+    Atom rm = XInternAtom(peer, "RESOURCE_MANAGER", False);
+    auto set_env = [](const char *name, const char *v) { v ? setenv(name, v, 1) : unsetenv(name); };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        set_env("RIVEZ_SCALE", c.rivez);
+        set_env("GDK_SCALE", c.gdk);
+        if (c.resources)
+            XChangeProperty(peer, DefaultRootWindow(peer), rm, XA_STRING, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char *>(c.resources),
+                            static_cast<int>(std::strlen(c.resources)));
+        else
+            XDeleteProperty(peer, DefaultRootWindow(peer), rm);
+        XSync(peer, False);
+        Display *d = XOpenDisplay(nullptr);  // reads the resources as it connects
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(rk_hX11ChooseScale(d, 320, 200), c.want);
+        // A window X could not hold stays at the mode's size.
+        EXPECT_EQ(rk_hX11ChooseScale(d, 9000, 200), 1);
+        XCloseDisplay(d);
+    }
+    // The window opened last follows the resource.
+    ASSERT_EQ(open(64, 40, 32), 0);
+    EXPECT_EQ(rk_x11p.scale, 3);
 }
 
 // ---- window operations ---------------------------------------------------
