@@ -1,13 +1,17 @@
 // Loads one file into every kind of destination the loader knows, each
-// placed between guard bytes: shared by the fuzz target and the regression
-// test that replays its corpus. Needs an open screen.
+// placed between guard bytes: shared by the fuzz targets and the regression
+// test that replays their corpus. Needs an open screen (fuzz_file opens one).
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
+#include "gfx/drivers/driver.h"
 #include "gfx/image/bload.h"
 #include "rt/str.h"
 
@@ -91,6 +95,32 @@ inline bool load_every_way(const char *path)
     load(path, nullptr, nullptr);
     load(path, nullptr, palette);
     return ok && palette[256] == 0x5A5A5A5A;
+}
+
+// One step of a fuzz target: `choice` picks the Null screen's depth (8, 16
+// or 32 by its remainder of 3, so that every converter runs), the bytes
+// become the file, which is loaded every way. Aborts on any fault.
+inline void fuzz_file(uint8_t choice, const uint8_t *file, std::size_t size)
+{
+    static int file_fd = -1, depth;
+    static char file_path[64];
+    if (file_fd < 0) {
+        __rk_gfx_driver_name = "null";
+        file_fd = memfd_create("bload_fuzz", 0);
+        if (file_fd < 0)
+            std::abort();
+        std::snprintf(file_path, sizeof file_path, "/proc/self/fd/%d", file_fd);
+    }
+    const int want = choice % 3 == 0 ? 8 : choice % 3 == 1 ? 16 : 32;
+    if (want != depth) {
+        if (rk_GfxScreenRes(48, 40, want, 0, 0, 0) != 0)
+            std::abort();
+        depth = want;
+    }
+    if (ftruncate(file_fd, 0) != 0 || pwrite(file_fd, file, size, 0) != static_cast<ssize_t>(size))
+        std::abort();
+    if (!load_every_way(file_path))
+        std::abort();
 }
 
 }  // namespace bload_driver
