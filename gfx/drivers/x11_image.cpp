@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/core/mem.h"
 #include "gfx/core/state.h"
 
 static int floor_half(int v)
@@ -133,10 +134,10 @@ int rk_hX11WindowStart()
     rk_x11p.is_shm = false;
     // Without room for the copy every dirty line is sent, as it is anyway
     // in the first pass into a new window.
-    std::free(rk_x11p.sent);
+    rk_hAlignedFree(rk_x11p.sent);
     rk_x11p.sent = nullptr;
     if (const ScreenState *s = __rk_gfx)
-        rk_x11p.sent = static_cast<uint8_t *>(std::malloc(static_cast<std::size_t>(s->pitch) * s->h));
+        rk_x11p.sent = static_cast<uint8_t *>(rk_hAlignedAlloc(static_cast<std::size_t>(s->pitch) * s->h, false));
     rk_x11p.resend = true;
     std::free(rk_x11p.staging);
     rk_x11p.staging = nullptr;
@@ -252,7 +253,7 @@ void rk_hX11WindowStop()
         XDestroyImage(img);
         rk_x11p.image = nullptr;
     }
-    std::free(rk_x11p.sent);
+    rk_hAlignedFree(rk_x11p.sent);
     rk_x11p.sent = nullptr;
     std::free(rk_x11p.staging);
     rk_x11p.staging = nullptr;

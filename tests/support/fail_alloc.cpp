@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/types.h>
 
 extern "C" {
@@ -20,6 +21,7 @@ std::FILE *__real_fdopen(int fd, const char *mode);
 std::FILE *__real_fmemopen(void *buf, std::size_t size, const char *mode);
 ssize_t __real_getline(char **line, std::size_t *cap, std::FILE *f);
 ssize_t __real___getdelim(char **line, std::size_t *cap, int delim, std::FILE *f);
+void *__real_mmap(void *addr, std::size_t len, int prot, int flags, int fd, off_t offset);
 }
 
 namespace {
@@ -200,6 +202,16 @@ ssize_t __wrap_getline(char **line, std::size_t *cap, std::FILE *f)
 ssize_t __wrap___getdelim(char **line, std::size_t *cap, int delim, std::FILE *f)
 {
     return inject() ? -1 : __real___getdelim(line, cap, delim, f);
+}
+
+// Large buffers are mappings of their own; counted, not tracked.
+void *__wrap_mmap(void *addr, std::size_t len, int prot, int flags, int fd, off_t offset)
+{
+    if (inject()) {
+        errno = ENOMEM;
+        return MAP_FAILED;
+    }
+    return __real_mmap(addr, len, prot, flags, fd, offset);
 }
 
 }  // extern "C"
