@@ -129,6 +129,7 @@ int rk_hX11WindowStart()
 {
     Display *d = rk_x11.display;
     rk_x11p.image = rk_x11p.shape_image = nullptr;
+    rk_x11p.pointer_known = false;
     rk_x11p.shape_pixmap = None;
     rk_x11p.shape_gc = nullptr;
     rk_x11p.is_shm = false;

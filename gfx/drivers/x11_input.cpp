@@ -2,6 +2,7 @@
 // codes, the held-key table and event records, and the pointer state.
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 #include <X11/XKBlib.h>
@@ -395,18 +396,47 @@ void rk_hX11HandleEvent(XEvent *event)
 
 // ---- mouse entries -------------------------------------------------------
 
+// A window moved under a resting pointer sends no event; the position it
+// reports is at most this old.
+static constexpr long long kPointerMaxAgeNs = 100'000'000;
+
+static long long monotonic_ns()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// Whether the pointer must be asked for again (see X11Private): the read
+// of the connection is one system call that does not wait, where a query
+// waits for the server's answer.
+static bool pointer_query_due()
+{
+    if (!rk_x11p.pointer_known || monotonic_ns() - rk_x11p.pointer_time_ns >= kPointerMaxAgeNs)
+        return true;
+    const int queued = XEventsQueued(rk_x11.display, QueuedAfterReading);
+    return rk_x11p.events_taken + static_cast<unsigned long>(queued) != rk_x11p.pointer_events;
+}
+
 int rk_hX11GetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
 {
     if (!rk_x11p.mouse_on || !rk_x11p.has_focus || rk_x11p.display_lost)
         return -1;
     *wheel = rk_x11p.mouse_wheel;
-    Window root, child;
-    int rx, ry, wx, wy;
-    unsigned mask;
-    if (XQueryPointer(rk_x11.display, rk_x11.window, &root, &child, &rx, &ry, &wx, &wy, &mask)) {
+    if (pointer_query_due()) {
+        Window root, child;
+        int rx, ry;
+        rk_x11p.pointer_known = XQueryPointer(rk_x11.display, rk_x11.window, &root, &child, &rx, &ry,
+                                              &rk_x11p.pointer_x, &rk_x11p.pointer_y, &rk_x11p.pointer_mask);
+        // Events that came before the answer are in the queue now.
+        rk_x11p.pointer_events = rk_x11p.events_taken + static_cast<unsigned long>(XEventsQueued(rk_x11.display, QueuedAlready));
+        rk_x11p.pointer_time_ns = monotonic_ns();
+    }
+    if (rk_x11p.pointer_known) {
         int f = rk_hX11Scale();
-        *x = unscale(wx, f);
-        *y = unscale(wy, f) - rk_x11.display_offset;
+        unsigned mask = rk_x11p.pointer_mask;
+        *x = unscale(rk_x11p.pointer_x, f);
+        *y = unscale(rk_x11p.pointer_y, f) - rk_x11.display_offset;
         *buttons = ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) | ((mask & Button2Mask) ? 4 : 0);
     } else {
         *x = rk_x11p.mouse_x;
@@ -445,6 +475,7 @@ void rk_hX11SetMouse(int x, int y, int cursor, int clip)
         rk_x11p.mouse_y = y;
         int f = rk_hX11Scale();
         XWarpPointer(d, None, rk_x11.window, 0, 0, 0, 0, x * f, y * f + rk_x11.display_offset);
+        rk_x11p.pointer_known = false;
     }
     // Without a blank cursor (its set-up failed) the arrow stays.
     if (cursor == 0 && rk_x11p.cursor_shown && rk_x11p.blank_cursor) {

@@ -122,6 +122,7 @@ static void *window_thread(void *)
         while (!rk_x11p.display_lost && XPending(rk_x11.display)) {
             XEvent e;
             XNextEvent(rk_x11.display, &e);
+            ++rk_x11p.events_taken;
             if (!rk_x11p.display_lost)
                 rk_hX11HandleEvent(&e);
         }

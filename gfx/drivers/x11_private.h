@@ -64,6 +64,18 @@ struct X11Private {
     int mouse_x_root, mouse_y_root;
     unsigned long last_click_time;
     int cursor_shown;
+    // The pointer as the last query reported it, in window pixels. A query
+    // is a round trip to the server, so it is asked again only when an event
+    // has reached the connection since (each motion, button or crossing in
+    // the window sends one), after the window moved, a warp or a new window,
+    // or when the answer is kPointerMaxAgeNs old. `events_taken` counts the
+    // events the window thread has taken from the queue; with those still
+    // queued it tells whether any came in.
+    bool pointer_known;
+    int pointer_x, pointer_y;
+    unsigned pointer_mask;
+    unsigned long events_taken, pointer_events;
+    long long pointer_time_ns;
 
     // XRandR.
     int target_size, target_rate;

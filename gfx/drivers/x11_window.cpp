@@ -418,6 +418,7 @@ int rk_hX11SetWindowPos(int x, int y)
     XEvent e;
     while (XCheckWindowEvent(d, rk_x11.window, PointerMotionMask, &e)) {
     }
+    rk_x11p.pointer_known = false;
     rk_hX11Unlock();
     return ((ta.y + off_y) << 16) | ((ta.x + off_x) & 0xFFFF);
 }

@@ -780,6 +780,61 @@ TEST_F(X11Test, PointerButtonsWheelAndDoubleClicks)
     EXPECT_EQ(types, (std::vector<int>{5, 7, 5}));
 }
 
+// The pointer is asked of the server only when something may have moved it:
+// an event on the connection, a warp, or an answer grown old.
+TEST_F(X11Test, PointerIsAskedAgainOnlyAfterInput)
+{
+    boot("800x600x24");
+    ASSERT_EQ(open(320, 200, 32), 0);
+    focus();
+    int x = -1, y = -1, wheel, buttons = -1;
+    // Within `ms` of the call; an event of the server comes through within
+    // moments, an answer renewed by its age alone only after 100 ms.
+    auto reaches = [&](int wx, int wy, int wb, int ms = 2000) {
+        for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
+            if (get_mouse(&x, &y, &wheel, &buttons) == 0 && x == wx && y == wy && buttons == wb)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    };
+    auto asked_at = [] {
+        rk_GfxLock();
+        long long t = rk_x11p.pointer_time_ns;
+        rk_GfxUnlock(1, 0);
+        return t;
+    };
+    xdotool("mousemove 50 30");
+    ASSERT_TRUE(reaches(50, 30, 0));
+
+    // At rest: the answer is reused (a few calls well within its age).
+    bool reused = false;
+    for (int attempt = 0; attempt < 5 && !reused; ++attempt) {
+        const long long before = asked_at();
+        const auto t0 = Clock::now();
+        for (int i = 0; i < 10; ++i) {
+            ASSERT_EQ(get_mouse(&x, &y, &wheel, &buttons), 0);
+            EXPECT_EQ(x * 1000 + y, 50 * 1000 + 30);
+        }
+        if (Clock::now() - t0 < std::chrono::milliseconds(50))
+            reused = asked_at() == before;
+    }
+    EXPECT_TRUE(reused);
+
+    // Every kind of change shows at once: motion, a button, and the
+    // program's warp (with no event yet).
+    xdotool("mousemove 61 42");
+    EXPECT_TRUE(reaches(61, 42, 0, 30));
+    xdotool("mousedown 1");
+    EXPECT_TRUE(reaches(61, 42, 1, 30));
+    xdotool("mouseup 1");
+    EXPECT_TRUE(reaches(61, 42, 0, 30));
+    rk_GfxSetMouse(10, 20, -1, -1);
+    ASSERT_EQ(get_mouse(&x, &y, &wheel, &buttons), 0);
+    EXPECT_EQ(x, 10);
+    EXPECT_EQ(y, 20);
+}
+
 TEST_F(X11Test, CloseButtonPostsKeyAndEvent)
 {
     boot("320x200x24");
