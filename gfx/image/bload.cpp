@@ -10,6 +10,7 @@
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
 #include "gfx/image/convert.h"
+#include "gfx/image/filecache.h"
 #include "gfx/image/imagefile.h"
 #include "gfx/image/png.h"
 #include "rt/rt.h"
@@ -615,8 +616,90 @@ static int decode_rle(BmpLoad *b)
 }
 
 // file_size: the bytes in the file.
+// ---- converted rows kept for unchanged files --------------------------------------
+
+// A bitmap loaded into an image of 2 or 4 bytes per pixel without a caller's
+// palette depends on nothing but its file and the image's form: its
+// converted rows are kept beside the file's bytes (gfx/image/filecache.h),
+// and loading the unchanged file into an image of the same form again
+// copies them instead of decoding. All else such a load does (the palette
+// installed and sent to the driver, the drawing target) happens as in a
+// decode. The record is followed by copy_h rows of copy_w * out bytes.
+struct KeptRows {
+    uint64_t bpp_field, width, height, pitch;  // the image's form
+    uint32_t depth;                           // the bitmap's, and its colour table
+    uint32_t table[256];
+    long long copy_w, copy_h;
+    int out;  // bytes per converted pixel
+};
+
+// Whether a load into `dest` may use kept rows, with the image's form.
+static bool keepable(const void *dest, const uint32_t *user_palette, ImageBufferInfo *info)
+{
+    if (!dest || user_palette)
+        return false;
+    rk_hImageBufferInfo(dest, info);
+    return info->current && (info->bpp_field == 2 || info->bpp_field == 4);
+}
+
+static void keep_rows(const BmpLoad *b, const struct stat &st, const ImageBufferInfo &info)
+{
+    const std::size_t row = static_cast<std::size_t>(b->copy_w) * static_cast<std::size_t>(b->bpp);
+    std::size_t size;
+    if (!rk_hSizeMulAdd(static_cast<long long>(row), b->copy_h, sizeof(KeptRows), &size))
+        return;
+    auto *kept = static_cast<uint8_t *>(std::malloc(size));
+    if (!kept)
+        return;
+    KeptRows k{info.bpp_field, info.width, info.height, info.pitch, b->depth, {}, b->copy_w, b->copy_h, b->bpp};
+    std::memcpy(k.table, b->table, sizeof k.table);
+    std::memcpy(kept, &k, sizeof k);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(b->copy_h); ++y)
+        std::memcpy(kept + sizeof k + y * row, b->rows + y * b->pitch, row);
+    rk_hFileCacheKeep(st, kept, size);
+    std::free(kept);
+}
+
+// Loads the rows kept for the file with status `st` into `dest`, of form
+// `info`; false (nothing done) when none are kept for that form.
+static bool load_kept(DrawContext *ctx, const struct stat &st, void *dest, const ImageBufferInfo &info)
+{
+    std::size_t size = 0;
+    auto *kept = static_cast<uint8_t *>(rk_hFileCacheKeptCopy(st, &size));
+    KeptRows k;
+    bool usable = kept && size >= sizeof k;
+    if (usable) {
+        std::memcpy(&k, kept, sizeof k);
+        usable = k.bpp_field == info.bpp_field && k.width == info.width && k.height == info.height &&
+                 k.pitch == info.pitch && size == sizeof k + static_cast<std::size_t>(k.copy_w * k.out * k.copy_h);
+    }
+    // The target is left on the image, its view whole, as a decode leaves it.
+    if (usable) {
+        rk_hPrepareTarget(ctx, nullptr);
+        usable = rk_hPrepareTarget(ctx, dest);
+    }
+    if (!usable) {
+        std::free(kept);
+        return false;
+    }
+    rk_hSetPixelTransfer(ctx, 0xFF000000u);
+    BmpLoad b{};
+    b.depth = k.depth;
+    std::memcpy(b.table, k.table, sizeof b.table);
+    const std::size_t row = static_cast<std::size_t>(k.copy_w * k.out);
+    rk_GfxLock();
+    install_palette(&b, nullptr);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(k.copy_h); ++y)
+        std::memcpy(info.pixels + y * info.pitch, kept + sizeof k + y * row, row);
+    rk_GfxUnlock(1, 0);
+    std::free(kept);
+    return true;
+}
+
+// `whole`: the status of the file when all of it was read (its converted
+// rows may then be kept), else null.
 static int load_bitmap(DrawContext *ctx, std::FILE *f, long long file_size, void *dest, uint32_t *user_palette,
-                       bool current_header)
+                       bool current_header, const struct stat *whole)
 {
     BmpLoad b{};
     b.f = f;
@@ -664,6 +747,9 @@ static int load_bitmap(DrawContext *ctx, std::FILE *f, long long file_size, void
         result = RK_ERR_CONTENTS;
     else
         result = rle ? decode_rle(&b) : b.depth < 8 ? decode_packed(&b) : decode_plain(&b);
+    ImageBufferInfo info;
+    if (result == RK_OK && whole && keepable(dest, user_palette, &info))
+        keep_rows(&b, *whole, info);
     if (rk_hTargetIsVisible(ctx))
         rk_hMarkDirty(0, __rk_gfx->h - 1);
     rk_GfxUnlock(1, 0);
@@ -820,6 +906,13 @@ int gfx_bload(RkString *filename, void *dest, uint32_t *user_palette, bool curre
         rk_hStrDelTemp(filename);
         return rk_ErrorSetNum(RK_ERR_STATE);
     }
+    // An unchanged bitmap whose rows were kept costs one stat().
+    ImageBufferInfo info;
+    struct stat st;
+    if (keepable(dest, user_palette, &info) && rk_hImageFileStat(filename, &st) && load_kept(ctx, st, dest, info)) {
+        rk_hStrDelTemp(filename);
+        return rk_ErrorSetNum(RK_OK);
+    }
     ImageFileReader file;
     if (!rk_hImageFileOpenRead(filename, &file)) {
         rk_hStrDelTemp(filename);
@@ -836,7 +929,7 @@ int gfx_bload(RkString *filename, void *dest, uint32_t *user_palette, bool curre
         result = load_raw(ctx, f, kind, dest, user_palette);
         break;
     case 'B':
-        result = load_bitmap(ctx, f, file.size, dest, user_palette, current_header);
+        result = load_bitmap(ctx, f, file.size, dest, user_palette, current_header, file.bytes ? &file.st : nullptr);
         break;
     case kPngSignature[0]:
         result = load_png(ctx, f, file.size, dest, user_palette, current_header);

@@ -25,6 +25,8 @@ struct CachedFile {
     FileKey key;
     void *bytes;  // null: a free slot
     unsigned long long last_use;
+    void *made;  // what a loader keeps beside the bytes, or null
+    std::size_t made_size;
 };
 
 static struct {
@@ -64,11 +66,29 @@ static CachedFile *find(const FileKey &key)
     return nullptr;
 }
 
+static void drop_made(CachedFile *f)
+{
+    std::free(f->made);
+    f->made = nullptr;
+    cache.total -= f->made_size;
+    f->made_size = 0;
+}
+
 static void drop(CachedFile *f)
 {
+    drop_made(f);
     std::free(f->bytes);
     f->bytes = nullptr;
     cache.total -= static_cast<std::size_t>(f->key.size);
+}
+
+// A malloc'd copy of `n` bytes at `p`; null without memory.
+static void *copy_of(const void *p, std::size_t n)
+{
+    void *c = std::malloc(n ? n : 1);
+    if (c)
+        std::memcpy(c, p, n);
+    return c;
 }
 
 void *rk_hFileCacheCopy(const struct stat &st)
@@ -79,10 +99,8 @@ void *rk_hFileCacheCopy(const struct stat &st)
         return nullptr;
     pthread_mutex_lock(&cache.mutex);
     if (CachedFile *f = find(key)) {
-        if ((copy = std::malloc(static_cast<std::size_t>(key.size)))) {
-            std::memcpy(copy, f->bytes, static_cast<std::size_t>(key.size));
+        if ((copy = copy_of(f->bytes, static_cast<std::size_t>(key.size))))
             f->last_use = ++cache.uses;
-        }
     }
     pthread_mutex_unlock(&cache.mutex);
     return copy;
@@ -98,10 +116,9 @@ void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t si
     const timespec settled = {now.tv_sec - RECENT_SECONDS, now.tv_nsec};
     if (later_or_same(st.st_mtim, settled) || later_or_same(st.st_ctim, settled))
         return;
-    void *kept = std::malloc(size);
+    void *kept = copy_of(bytes, size);
     if (!kept)
         return;
-    std::memcpy(kept, bytes, size);
 
     const FileKey key = key_of(st);
     pthread_mutex_lock(&cache.mutex);
@@ -120,11 +137,47 @@ void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t si
                 oldest = &f;
         }
         if (free_slot && cache.total + size <= TOTAL_LIMIT) {
-            *free_slot = {key, kept, ++cache.uses};
+            *free_slot = {key, kept, ++cache.uses, nullptr, 0};
             cache.total += size;
             break;
         }
         drop(oldest);
     }
     pthread_mutex_unlock(&cache.mutex);
+}
+
+void rk_hFileCacheKeep(const struct stat &st, const void *made, std::size_t size)
+{
+    if (size > FILE_LIMIT)
+        return;
+    void *kept = copy_of(made, size);
+    if (!kept)
+        return;
+    const FileKey key = key_of(st);
+    pthread_mutex_lock(&cache.mutex);
+    if (CachedFile *f = find(key)) {
+        drop_made(f);
+        if (cache.total + size <= TOTAL_LIMIT) {
+            f->made = kept;
+            f->made_size = size;
+            cache.total += size;
+            kept = nullptr;
+        }
+    }
+    pthread_mutex_unlock(&cache.mutex);
+    std::free(kept);
+}
+
+void *rk_hFileCacheKeptCopy(const struct stat &st, std::size_t *size)
+{
+    const FileKey key = key_of(st);
+    void *copy = nullptr;
+    pthread_mutex_lock(&cache.mutex);
+    CachedFile *f = find(key);
+    if (f && f->made && (copy = copy_of(f->made, f->made_size))) {
+        *size = f->made_size;
+        f->last_use = ++cache.uses;
+    }
+    pthread_mutex_unlock(&cache.mutex);
+    return copy;
 }

@@ -3,7 +3,8 @@
 // read and a close. A file is known by its device, inode, size and its
 // modification and change times to the nanosecond: any write, truncation,
 // replacement, rename over it or change of its permissions gives a new key.
-// Safe to use from several threads.
+// Beside a file's bytes a loader may keep one thing it made of them (a
+// decoded picture), which goes with them. Safe to use from several threads.
 #pragma once
 #include <cstddef>
 #include <sys/stat.h>
@@ -18,3 +19,12 @@ void *rk_hFileCacheCopy(const struct stat &st);
 // granularity of some file systems would not show in its times. Older
 // entries make room; without memory nothing is kept.
 void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t size);
+
+// Keeps the `size` bytes `made` of the file described by `st` beside its
+// bytes, in place of what was kept there before; nothing is kept unless the
+// file's bytes are, and room allows.
+void rk_hFileCacheKeep(const struct stat &st, const void *made, std::size_t size);
+
+// A copy of what is kept beside the file described by `st` (malloc'd, its
+// size in `size`), or null.
+void *rk_hFileCacheKeptCopy(const struct stat &st, std::size_t *size);

@@ -73,13 +73,13 @@ static constexpr off_t SMALL_FILE = 64 * 1024;
 
 bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r)
 {
-    *r = {nullptr, nullptr, 0};
+    *r = {};
     char path[1023];
     file_path(name, path);
     if (!path[0])
         return false;
     // A small file read before and unchanged since comes from the cache.
-    struct stat st;
+    struct stat &st = r->st;
     if (stat(path, &st) == 0 && S_ISREG(st.st_mode) && (r->bytes = rk_hFileCacheCopy(st))) {
         if ((r->f = fmemopen(r->bytes, static_cast<std::size_t>(st.st_size), "rb"))) {
             r->size = st.st_size;
@@ -131,7 +131,14 @@ void rk_hImageFileClose(ImageFileReader *r)
     if (r->f)
         std::fclose(r->f);
     std::free(r->bytes);
-    *r = {nullptr, nullptr, 0};
+    *r = {};
+}
+
+bool rk_hImageFileStat(const RkString *name, struct stat *st)
+{
+    char path[1023];
+    file_path(name, path);
+    return path[0] && stat(path, st) == 0 && S_ISREG(st->st_mode);
 }
 
 void rk_hImageBufferInfo(const void *buffer, ImageBufferInfo *info)

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <sys/stat.h>
 
 struct RkString;
 
@@ -26,10 +27,15 @@ struct ImageFileReader {
     std::FILE *f;
     void *bytes;     // the contents of a small file, or null
     long long size;  // bytes in the file
+    struct stat st;  // the file's status as it was read
 };
 // Opens the file named by `name` for reading; false when it cannot.
 bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r);
 void rk_hImageFileClose(ImageFileReader *r);
+
+// The status of the regular file named by `name` (without opening it);
+// false when there is none.
+bool rk_hImageFileStat(const RkString *name, struct stat *st);
 
 // The header of an image buffer as stored, without any screen's defaults:
 // the current form (type 7, 32-byte header) or the compact 4-byte form.

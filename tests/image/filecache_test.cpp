@@ -15,23 +15,43 @@ using FileCache = ImageFiles;
 using namespace bload_driver;
 
 // Everything loads of `path` leave behind: results and error numbers, the
-// bytes of images of either form and of plain memory, the palettes and the
-// screen's page, starting each time from the same state.
+// bytes of images of either form and of plain memory, the palettes, the
+// screen's page and the drawing target, starting each time from the same
+// state. Each load is made twice, the palette and the image's pixels changed
+// between: the second load of a kept bitmap into an image copies its kept
+// rows.
 static Bytes every_way(const std::string &path)
 {
     ScreenState *s = __rk_gfx;
     std::memset(s->device_palette, 0x11, 256 * 4);
     std::memset(s->page[0], 0x22, static_cast<std::size_t>(s->h) * s->pitch);
-    Guarded dest[] = {current_image(20, 22, s->bpp), current_image(9, 5, 2), current_image(9, 5, 1),
-                      compact_image(20, 22, s->bpp), compact_image(7, 3, 4), make_guarded(8192)};
+    Guarded dest[] = {current_image(20, 22, s->bpp), current_image(9, 5, 2), current_image(9, 5, 4),
+                      current_image(9, 5, 1),        compact_image(20, 22, s->bpp), compact_image(7, 3, 4),
+                      make_guarded(8192)};
     uint32_t palette[256] = {};
     Bytes out;
     auto keep = [&out](const void *p, std::size_t n) {
         out.insert(out.end(), static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n);
     };
+    // After each load: the target, the palette and the image.
+    auto after_load = [&](const Guarded &g) {
+        DrawContext *ctx = rk_hGetContext();
+        const int t[] = {ctx->view_x, ctx->view_y, ctx->view_w, ctx->view_h, ctx->target_bpp, ctx->target_pitch};
+        keep(t, sizeof t);
+        keep(s->device_palette, 256 * 4);
+        keep(g.image(), g.bytes);
+    };
     for (uint32_t *pal : {static_cast<uint32_t *>(nullptr), palette}) {
         for (Guarded &g : dest)
-            out.push_back(static_cast<uint8_t>(load(path.c_str(), g.image(), pal) * 16 + rk_ErrorGetNum()));
+            for (int twice = 0; twice < 2; ++twice) {
+                out.push_back(static_cast<uint8_t>(load(path.c_str(), g.image(), pal) * 16 + rk_ErrorGetNum()));
+                after_load(g);
+                std::memset(s->device_palette, 0x33, 256 * 4);
+                uint32_t type;
+                std::memcpy(&type, g.image(), 4);
+                if (type == RK_IMAGE_TYPE)
+                    std::memset(g.image() + sizeof(ImageHeader), 0x44, g.bytes - sizeof(ImageHeader));
+            }
         out.push_back(static_cast<uint8_t>(load(path.c_str(), nullptr, pal)));
     }
     for (Guarded &g : dest) {
