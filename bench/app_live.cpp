@@ -107,10 +107,9 @@ struct Program {
         dir = tmpl;
         std::error_code ec;
         fs::create_directories(dir / "gfx", ec);
-        for (int i = 1; i <= 6 && !ec; ++i) {
-            std::string name = std::to_string(i) + ".bmp";
-            fs::copy_file(fs::path(MALWERK_SOURCE_DIR) / "gfx" / name, dir / "gfx" / name, ec);
-        }
+        for (const auto &icon : fs::directory_iterator(fs::path(MALWERK_SOURCE_DIR) / "gfx", ec))
+            if (icon.path().extension() == ".bmp" && !ec)
+                fs::copy_file(icon.path(), dir / "gfx" / icon.path().filename(), ec);
         if (ec) {
             std::fprintf(stderr, "app_live: cannot copy the icons: %s\n", ec.message().c_str());
             return false;

@@ -356,7 +356,7 @@ void rk_hX11InitWindow(int x, int y)
 
 void rk_hX11SetPalette(int index, int r, int g, int b)
 {
-    if (!rk_hX11Alive() || !rk_x11p.color_map)
+    if (!rk_x11p.color_map || !rk_hX11Alive())  // true colour: nothing to send, and often asked
         return;
     XColor c{};
     c.pixel = static_cast<unsigned long>(index);

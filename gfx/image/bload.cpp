@@ -906,12 +906,16 @@ int gfx_bload(RkString *filename, void *dest, uint32_t *user_palette, bool curre
         rk_hStrDelTemp(filename);
         return rk_ErrorSetNum(RK_ERR_STATE);
     }
-    // An unchanged bitmap whose rows were kept costs one stat().
+    // An unchanged bitmap whose rows were kept costs one stat(), as does a
+    // missing file.
     ImageBufferInfo info;
     struct stat st;
-    if (keepable(dest, user_palette, &info) && rk_hImageFileStat(filename, &st) && load_kept(ctx, st, dest, info)) {
-        rk_hStrDelTemp(filename);
-        return rk_ErrorSetNum(RK_OK);
+    if (keepable(dest, user_palette, &info)) {
+        const bool found = rk_hImageFileStat(filename, &st);
+        if (!found || load_kept(ctx, st, dest, info)) {
+            rk_hStrDelTemp(filename);
+            return rk_ErrorSetNum(found ? RK_OK : RK_ERR_FILE);
+        }
     }
     ImageFileReader file;
     if (!rk_hImageFileOpenRead(filename, &file)) {
