@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <X11/XKBlib.h>
@@ -398,7 +399,7 @@ void rk_hX11HandleEvent(XEvent *event)
 
 // A window moved under a resting pointer sends no event; the position it
 // reports is at most this old.
-static constexpr long long kPointerMaxAgeNs = 100'000'000;
+static constexpr long long kPointerMaxAgeNs = 500'000'000;
 
 static long long monotonic_ns()
 {
@@ -407,15 +408,19 @@ static long long monotonic_ns()
     return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
-// Whether the pointer must be asked for again (see X11Private): the read
-// of the connection is one system call that does not wait, where a query
-// waits for the server's answer.
+// Whether the pointer must be asked for again (see X11Private). An event
+// that came after the last answer is still unread on the connection, or in
+// Xlib's queue, or taken from it by the window thread; one that a round
+// trip of some other call read meanwhile is counted when the window thread
+// takes it. Looking costs no round trip and no read of the connection.
 static bool pointer_query_due()
 {
     if (!rk_x11p.pointer_known || monotonic_ns() - rk_x11p.pointer_time_ns >= kPointerMaxAgeNs)
         return true;
-    const int queued = XEventsQueued(rk_x11.display, QueuedAfterReading);
-    return rk_x11p.events_taken + static_cast<unsigned long>(queued) != rk_x11p.pointer_events;
+    int unread = 0;
+    if (ioctl(ConnectionNumber(rk_x11.display), FIONREAD, &unread) != 0 || unread > 0)
+        return true;
+    return rk_x11p.events_taken + static_cast<unsigned long>(QLength(rk_x11.display)) != rk_x11p.pointer_events;
 }
 
 int rk_hX11GetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
@@ -429,7 +434,7 @@ int rk_hX11GetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
         rk_x11p.pointer_known = XQueryPointer(rk_x11.display, rk_x11.window, &root, &child, &rx, &ry,
                                               &rk_x11p.pointer_x, &rk_x11p.pointer_y, &rk_x11p.pointer_mask);
         // Events that came before the answer are in the queue now.
-        rk_x11p.pointer_events = rk_x11p.events_taken + static_cast<unsigned long>(XEventsQueued(rk_x11.display, QueuedAlready));
+        rk_x11p.pointer_events = rk_x11p.events_taken + static_cast<unsigned long>(QLength(rk_x11.display));
         rk_x11p.pointer_time_ns = monotonic_ns();
     }
     if (rk_x11p.pointer_known) {

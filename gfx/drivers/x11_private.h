@@ -68,7 +68,7 @@ struct X11Private {
     // is a round trip to the server, so it is asked again only when an event
     // has reached the connection since (each motion, button or crossing in
     // the window sends one), after the window moved, a warp or a new window,
-    // or when the answer is kPointerMaxAgeNs old. `events_taken` counts the
+    // or when the answer is half a second old. `events_taken` counts the
     // events the window thread has taken from the queue; with those still
     // queued it tells whether any came in.
     bool pointer_known;
