@@ -1,6 +1,6 @@
 #include "app/GUI.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -211,6 +211,35 @@ std::string GLYPHEN(std::u32string_view zeichen)
 
 static std::u32string MELDUNG, FRAGE;
 
+// The glyphs of a text drawn in every frame, converted again only when the
+// text changed.
+template <typename Text>
+struct Glyphenzeile {
+    Text text;
+    std::string glyphen;
+
+    const char *von(const Text &neu, std::string (*umwandeln)(const Text &))
+    {
+        if (glyphen.empty() || neu != text) {
+            text = neu;
+            glyphen = umwandeln(neu);
+        }
+        return glyphen.c_str();
+    }
+};
+
+static std::string GLYPHEN_VON(const std::u32string &z) { return GLYPHEN(z); }
+static std::string GLYPHEN_VON_UTF8(const std::string &utf8) { return GLYPHEN(ZEICHEN(utf8)); }
+
+// "X:12": the prefix and a number, in `text`.
+static const char *KOORDINATE(char (&text)[16], const char *vorn, int zahl)
+{
+    std::size_t n = std::strlen(vorn);
+    std::memcpy(text, vorn, n);
+    *std::to_chars(text + n, text + sizeof text - 1, zahl).ptr = '\0';
+    return text;
+}
+
 void MELDEN(const std::string &kopf, const std::string &text)
 {
     std::u32string k = ZEICHEN(kopf + ": "), t = ZEICHEN(text);
@@ -230,9 +259,12 @@ void FRAGEN(const std::string &frage)
 static void NAMENSFELD()
 {
     if (!EINGABE.offen) {
-        std::u32string name = ZEICHEN(Malwerk::FILE);
-        std::size_t anfang = name.size() > FELD_ZEICHEN ? name.size() - FELD_ZEICHEN : 0;
-        SCHRIFT(nullptr, 152, 8, GLYPHEN(std::u32string_view(name).substr(anfang)).c_str());
+        static Glyphenzeile<std::string> feld;
+        SCHRIFT(nullptr, 152, 8, feld.von(Malwerk::FILE, [](const std::string &datei) {
+            std::u32string name = ZEICHEN(datei);
+            std::size_t anfang = name.size() > FELD_ZEICHEN ? name.size() - FELD_ZEICHEN : 0;
+            return GLYPHEN(std::u32string_view(name).substr(anfang));
+        }));
         return;
     }
     std::u32string_view text(EINGABE.text);
@@ -250,16 +282,16 @@ void MACHBILD()
     BOX(nullptr, 145, 2, 350, 22, FIELD, true);
     BOX(nullptr, 145, 2, 350, 22, FRAME, false);
     rk_Color(INK, 0, 2);
-    char text[64];
-    std::snprintf(text, sizeof text, "X:%d", MX - LINKS);
-    SCHRIFT(nullptr, 700, 585, text);
-    std::snprintf(text, sizeof text, "Y:%d", MY - OBEN);
-    SCHRIFT(nullptr, 745, 585, text);
+    char text[16];
+    SCHRIFT(nullptr, 700, 585, KOORDINATE(text, "X:", MX - LINKS));
+    SCHRIFT(nullptr, 745, 585, KOORDINATE(text, "Y:", MY - OBEN));
+    static Glyphenzeile<std::string> werkzeug;
+    static Glyphenzeile<std::u32string> meldung, frage;
     if (FRAGE.empty()) {
-        SCHRIFT(nullptr, 100, 585, GLYPHEN(ZEICHEN("Werkzeug: " + WERKZEUG)).c_str());
-        SCHRIFT(nullptr, 348, 585, GLYPHEN(MELDUNG).c_str());
+        SCHRIFT(nullptr, 100, 585, werkzeug.von("Werkzeug: " + WERKZEUG, GLYPHEN_VON_UTF8));
+        SCHRIFT(nullptr, 348, 585, meldung.von(MELDUNG, GLYPHEN_VON));
     } else {
-        SCHRIFT(nullptr, 100, 585, GLYPHEN(FRAGE).c_str());
+        SCHRIFT(nullptr, 100, 585, frage.von(FRAGE, GLYPHEN_VON));
     }
     // The drawing colour's swatch.
     BOX(nullptr, 84, 583, 95, 594, static_cast<uint32_t>(FARBE), true);

@@ -34,7 +34,7 @@ Mapping mapping_of(const void *p)
 
 constexpr uintptr_t kUnit = uintptr_t{2} << 20;
 
-TEST(Buffers, EverySizeIsAlignedUsableAndFreed)
+TEST(Buffers, EverySizeIsAlignedAndUsable)
 {
     const struct {
         std::size_t size;
@@ -65,13 +65,43 @@ TEST(Buffers, EverySizeIsAlignedUsableAndFreed)
                 EXPECT_NE(mapping_of(reinterpret_cast<void *>(at + units - 1)).end, 0u);
             }
             rk_hAlignedFree(p);
-            if (c.mapped) {
-                EXPECT_EQ(mapping_of(reinterpret_cast<void *>(at - 4096)).end, 0u) << "the mapping stays after the free";
-                EXPECT_EQ(mapping_of(reinterpret_cast<void *>(at + units - 1)).end, 0u);
-            }
         }
     }
     rk_hAlignedFree(nullptr);
+}
+
+// The large buffer freed last serves the next request of its length, zeroed
+// when asked; one of another length replaces it.
+TEST(Buffers, AFreedLargeBufferServesTheNextOfItsLength)
+{
+    auto *a = static_cast<uint8_t *>(rk_hAlignedAlloc(800u * 600 * 4, false));
+    ASSERT_NE(a, nullptr);
+    std::memset(a, 0xA5, 800u * 600 * 4);
+    rk_hAlignedFree(a);
+    auto *b = static_cast<uint8_t *>(rk_hAlignedAlloc(3u << 19, true));
+    EXPECT_EQ(b, a);
+    bool all_zero = true;
+    for (std::size_t i = 0; i < (3u << 19); ++i)
+        all_zero = all_zero && b[i] == 0;
+    EXPECT_TRUE(all_zero);
+    rk_hAlignedFree(b);
+    auto *c = static_cast<uint8_t *>(rk_hAlignedAlloc(5u << 20, false));
+    ASSERT_NE(c, nullptr);
+    EXPECT_NE(c, a);
+    // The kept mapping was given back: its addresses are unmapped, or part
+    // of the new buffer's.
+    const auto inside_c = [c](const uint8_t *q) { return q >= c - 4096 && q < c + (5u << 20); };
+    EXPECT_TRUE(mapping_of(a - 4096).end == 0 || inside_c(a - 4096));
+    EXPECT_TRUE(mapping_of(a).end == 0 || inside_c(a));
+    auto *d = static_cast<uint8_t *>(rk_hAlignedAlloc(5u << 20, false));
+    ASSERT_NE(d, nullptr);
+    EXPECT_NE(d, c);  // nothing kept: a mapping of its own
+    std::memset(c, 1, 5u << 20);
+    std::memset(d, 2, 5u << 20);
+    rk_hAlignedFree(c);
+    rk_hAlignedFree(d);
+    EXPECT_NE(mapping_of(c).end, 0u);
+    EXPECT_EQ(mapping_of(d).end, 0u) << "only one freed mapping is kept";
 }
 
 TEST(Buffers, LargeBufferComesFromTheHeapWhenNoMappingIsGiven)
