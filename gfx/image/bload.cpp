@@ -660,40 +660,51 @@ static void keep_rows(const BmpLoad *b, const struct stat &st, const ImageBuffer
     std::free(kept);
 }
 
+// Copies kept rows into the image they were made for; false for another.
+struct KeptLoad {
+    const ImageBufferInfo *info;
+    KeptRows k;
+};
+
+static bool copy_kept(const void *made, std::size_t size, void *arg)
+{
+    auto *load = static_cast<KeptLoad *>(arg);
+    const ImageBufferInfo &info = *load->info;
+    KeptRows &k = load->k;
+    if (size < sizeof k)
+        return false;
+    std::memcpy(&k, made, sizeof k);
+    const std::size_t row = static_cast<std::size_t>(k.copy_w * k.out);
+    if (k.bpp_field != info.bpp_field || k.width != info.width || k.height != info.height || k.pitch != info.pitch ||
+        size != sizeof k + row * static_cast<std::size_t>(k.copy_h))
+        return false;
+    const auto *rows = static_cast<const uint8_t *>(made) + sizeof k;
+    for (std::size_t y = 0; y < static_cast<std::size_t>(k.copy_h); ++y)
+        std::memcpy(info.pixels + y * info.pitch, rows + y * row, row);
+    return true;
+}
+
 // Loads the rows kept for the file with status `st` into `dest`, of form
-// `info`; false (nothing done) when none are kept for that form.
+// `info`; false when none are kept for that form (the caller then decodes,
+// which leaves the same target).
 static bool load_kept(DrawContext *ctx, const struct stat &st, void *dest, const ImageBufferInfo &info)
 {
-    std::size_t size = 0;
-    auto *kept = static_cast<uint8_t *>(rk_hFileCacheKeptCopy(st, &size));
-    KeptRows k;
-    bool usable = kept && size >= sizeof k;
-    if (usable) {
-        std::memcpy(&k, kept, sizeof k);
-        usable = k.bpp_field == info.bpp_field && k.width == info.width && k.height == info.height &&
-                 k.pitch == info.pitch && size == sizeof k + static_cast<std::size_t>(k.copy_w * k.out * k.copy_h);
-    }
     // The target is left on the image, its view whole, as a decode leaves it.
-    if (usable) {
-        rk_hPrepareTarget(ctx, nullptr);
-        usable = rk_hPrepareTarget(ctx, dest);
-    }
-    if (!usable) {
-        std::free(kept);
+    rk_hPrepareTarget(ctx, nullptr);
+    if (!rk_hPrepareTarget(ctx, dest))
         return false;
-    }
     rk_hSetPixelTransfer(ctx, 0xFF000000u);
-    BmpLoad b{};
-    b.depth = k.depth;
-    std::memcpy(b.table, k.table, sizeof b.table);
-    const std::size_t row = static_cast<std::size_t>(k.copy_w * k.out);
+    KeptLoad load{&info, {}};
     rk_GfxLock();
-    install_palette(&b, nullptr);
-    for (std::size_t y = 0; y < static_cast<std::size_t>(k.copy_h); ++y)
-        std::memcpy(info.pixels + y * info.pitch, kept + sizeof k + y * row, row);
+    const bool loaded = rk_hFileCacheUseKept(st, copy_kept, &load);
+    if (loaded) {
+        BmpLoad b{};
+        b.depth = load.k.depth;
+        std::memcpy(b.table, load.k.table, sizeof b.table);
+        install_palette(&b, nullptr);
+    }
     rk_GfxUnlock(1, 0);
-    std::free(kept);
-    return true;
+    return loaded;
 }
 
 // `whole`: the status of the file when all of it was read (its converted

@@ -168,16 +168,17 @@ void rk_hFileCacheKeep(const struct stat &st, const void *made, std::size_t size
     std::free(kept);
 }
 
-void *rk_hFileCacheKeptCopy(const struct stat &st, std::size_t *size)
+bool rk_hFileCacheUseKept(const struct stat &st, bool (*use)(const void *made, std::size_t size, void *arg),
+                          void *arg)
 {
     const FileKey key = key_of(st);
-    void *copy = nullptr;
+    bool used = false;
     pthread_mutex_lock(&cache.mutex);
     CachedFile *f = find(key);
-    if (f && f->made && (copy = copy_of(f->made, f->made_size))) {
-        *size = f->made_size;
+    if (f && f->made) {
         f->last_use = ++cache.uses;
+        used = use(f->made, f->made_size, arg);
     }
     pthread_mutex_unlock(&cache.mutex);
-    return copy;
+    return used;
 }

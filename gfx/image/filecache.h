@@ -25,6 +25,8 @@ void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t si
 // file's bytes are, and room allows.
 void rk_hFileCacheKeep(const struct stat &st, const void *made, std::size_t size);
 
-// A copy of what is kept beside the file described by `st` (malloc'd, its
-// size in `size`), or null.
-void *rk_hFileCacheKeptCopy(const struct stat &st, std::size_t *size);
+// Hands what is kept beside the file described by `st` to `use` (with
+// `arg`), which may read it until it returns and must not call into the
+// cache; false when nothing is kept, else what `use` returned.
+bool rk_hFileCacheUseKept(const struct stat &st, bool (*use)(const void *made, std::size_t size, void *arg),
+                          void *arg);
