@@ -3,6 +3,7 @@
 // freed through the address kept before the buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,94 +15,78 @@
 
 namespace {
 
-struct Mapping {
-    uintptr_t start = 0, end = 0;
-};
+constexpr uintptr_t kUnit = uintptr_t{2} << 20;
 
-// The mapping of this process that holds `p`; zero when none does.
-Mapping mapping_of(const void *p)
+// Whether any mapping of this process holds the address `p`.
+bool mapped(const void *p)
 {
     const auto a = reinterpret_cast<uintptr_t>(p);
     std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-        unsigned long long s, e;
+    unsigned long long s, e;
+    for (std::string line; std::getline(maps, line);)
         if (std::sscanf(line.c_str(), "%llx-%llx", &s, &e) == 2 && a >= s && a < e)
-            return {static_cast<uintptr_t>(s), static_cast<uintptr_t>(e)};
-    }
-    return {};
+            return true;
+    return false;
 }
 
-constexpr uintptr_t kUnit = uintptr_t{2} << 20;
+bool zeroed(const uint8_t *p, std::size_t n)
+{
+    return std::all_of(p, p + n, [](uint8_t v) { return v == 0; });
+}
 
 TEST(Buffers, EverySizeIsAlignedAndUsable)
 {
-    const struct {
-        std::size_t size;
-        bool mapped;
-    } cases[] = {{1, false},           {4096, false},          {(1u << 20) - 1, false}, {1u << 20, true},
-                 {800u * 600 * 4, true}, {2u << 20, true}, {(4u << 20) + 1, true}};
-    for (const auto &c : cases) {
+    for (std::size_t size : {std::size_t{1}, std::size_t{4096}, (std::size_t{1} << 20) - 1, std::size_t{1} << 20,
+                             std::size_t{800} * 600 * 4, std::size_t{2} << 20, (std::size_t{4} << 20) + 1})
         for (bool zero : {false, true}) {
-            SCOPED_TRACE(std::to_string(c.size) + (zero ? " zeroed" : ""));
-            auto *p = static_cast<uint8_t *>(rk_hAlignedAlloc(c.size, zero));
+            SCOPED_TRACE(std::to_string(size) + (zero ? " zeroed" : ""));
+            auto *p = static_cast<uint8_t *>(rk_hAlignedAlloc(size, zero));
             ASSERT_NE(p, nullptr);
-            EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
-            if (zero) {
-                bool all_zero = true;
-                for (std::size_t i = 0; i < c.size; ++i)
-                    all_zero = all_zero && p[i] == 0;
-                EXPECT_TRUE(all_zero);
-            }
-            std::memset(p, 0xA5, c.size);
-            EXPECT_EQ(p[c.size - 1], 0xA5);
             const auto at = reinterpret_cast<uintptr_t>(p);
-            const uintptr_t units = (c.size + kUnit - 1) / kUnit * kUnit;
-            if (c.mapped) {
+            EXPECT_EQ(at % 16, 0u);
+            EXPECT_TRUE(!zero || zeroed(p, size));
+            std::memset(p, 0xA5, size);  // every byte is there to write
+            if (size >= (1u << 20)) {
                 // Whole units from a unit boundary where the buffer starts,
                 // after a small page of its own.
                 EXPECT_EQ(at % kUnit, 0u);
-                EXPECT_NE(mapping_of(reinterpret_cast<void *>(at - 4096)).end, 0u);
-                EXPECT_NE(mapping_of(reinterpret_cast<void *>(at + units - 1)).end, 0u);
+                EXPECT_TRUE(mapped(p - 4096));
+                EXPECT_TRUE(mapped(p + (size + kUnit - 1) / kUnit * kUnit - 1));
             }
             rk_hAlignedFree(p);
         }
-    }
     rk_hAlignedFree(nullptr);
+    // A size no mapping or heap block can hold fails cleanly.
+    EXPECT_EQ(rk_hAlignedAlloc(SIZE_MAX, false), nullptr);
+    EXPECT_EQ(rk_hAlignedAlloc(SIZE_MAX - 8, true), nullptr);
 }
 
 // The large buffer freed last serves the next request of its length, zeroed
-// when asked; one of another length replaces it.
+// when asked; one of another length replaces it; only one is kept.
 TEST(Buffers, AFreedLargeBufferServesTheNextOfItsLength)
 {
-    auto *a = static_cast<uint8_t *>(rk_hAlignedAlloc(800u * 600 * 4, false));
+    constexpr std::size_t PAGE = 800 * 600 * 4, HALF_UNIT = 3u << 19, LARGE = 5u << 20;
+    auto *a = static_cast<uint8_t *>(rk_hAlignedAlloc(PAGE, false));
     ASSERT_NE(a, nullptr);
-    std::memset(a, 0xA5, 800u * 600 * 4);
+    std::memset(a, 0xA5, PAGE);
     rk_hAlignedFree(a);
-    auto *b = static_cast<uint8_t *>(rk_hAlignedAlloc(3u << 19, true));
+    auto *b = static_cast<uint8_t *>(rk_hAlignedAlloc(HALF_UNIT, true));
     EXPECT_EQ(b, a);
-    bool all_zero = true;
-    for (std::size_t i = 0; i < (3u << 19); ++i)
-        all_zero = all_zero && b[i] == 0;
-    EXPECT_TRUE(all_zero);
+    EXPECT_TRUE(zeroed(b, HALF_UNIT));
     rk_hAlignedFree(b);
-    auto *c = static_cast<uint8_t *>(rk_hAlignedAlloc(5u << 20, false));
-    ASSERT_NE(c, nullptr);
-    EXPECT_NE(c, a);
-    // The kept mapping was given back: its addresses are unmapped, or part
-    // of the new buffer's.
-    const auto inside_c = [c](const uint8_t *q) { return q >= c - 4096 && q < c + (5u << 20); };
-    EXPECT_TRUE(mapping_of(a - 4096).end == 0 || inside_c(a - 4096));
-    EXPECT_TRUE(mapping_of(a).end == 0 || inside_c(a));
-    auto *d = static_cast<uint8_t *>(rk_hAlignedAlloc(5u << 20, false));
-    ASSERT_NE(d, nullptr);
-    EXPECT_NE(d, c);  // nothing kept: a mapping of its own
-    std::memset(c, 1, 5u << 20);
-    std::memset(d, 2, 5u << 20);
+    auto *c = static_cast<uint8_t *>(rk_hAlignedAlloc(LARGE, false));
+    auto *d = static_cast<uint8_t *>(rk_hAlignedAlloc(LARGE, false));
+    ASSERT_TRUE(c && d);
+    EXPECT_TRUE(c != a && d != c);
+    // The kept mapping was given back: unmapped, or part of the new one.
+    for (const uint8_t *q : {a - 4096, a})
+        EXPECT_TRUE(!mapped(q) || (q >= c - 4096 && q < c + LARGE));
+    std::memset(c, 1, LARGE);
+    std::memset(d, 2, LARGE);
     rk_hAlignedFree(c);
     rk_hAlignedFree(d);
-    EXPECT_NE(mapping_of(c).end, 0u);
-    EXPECT_EQ(mapping_of(d).end, 0u) << "only one freed mapping is kept";
+    EXPECT_TRUE(mapped(c));
+    EXPECT_FALSE(mapped(d)) << "only one freed mapping is kept";
 }
 
 TEST(Buffers, LargeBufferComesFromTheHeapWhenNoMappingIsGiven)
@@ -112,13 +97,9 @@ TEST(Buffers, LargeBufferComesFromTheHeapWhenNoMappingIsGiven)
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(fail_alloc::failed(), 1);
     EXPECT_EQ(fail_alloc::live(), 1);
-    EXPECT_EQ(p[0] | p[(3u << 20) - 1], 0);
-    std::memset(p, 1, 3u << 20);
+    EXPECT_TRUE(zeroed(p, 3u << 20));
     rk_hAlignedFree(p);
     EXPECT_EQ(fail_alloc::live(), 0);
-    // A size no mapping or heap block can hold fails cleanly.
-    EXPECT_EQ(rk_hAlignedAlloc(SIZE_MAX, false), nullptr);
-    EXPECT_EQ(rk_hAlignedAlloc(SIZE_MAX - 8, true), nullptr);
 }
 
 }  // namespace

@@ -789,7 +789,7 @@ TEST_F(X11Test, PointerIsAskedAgainOnlyAfterInput)
     focus();
     int x = -1, y = -1, wheel, buttons = -1;
     // Within `ms` of the call; an event of the server comes through within
-    // moments, an answer renewed by its age alone only after 100 ms.
+    // moments, an answer renewed by its age alone only after half a second.
     auto reaches = [&](int wx, int wy, int wb, int ms = 2000) {
         for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
             if (get_mouse(&x, &y, &wheel, &buttons) == 0 && x == wx && y == wy && buttons == wb)
