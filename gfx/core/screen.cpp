@@ -16,6 +16,7 @@
 
 static char window_title_buff[128];
 static int screen_id = 1;
+unsigned long rk_hCellChanges;
 static bool exit_proc_registered;
 
 #define P2 &rk_palette_2
@@ -366,9 +367,11 @@ int rk_GfxFlip(int src, int dst)
         std::size_t row = static_cast<std::size_t>(y) * s->pitch + offset;
         rk_hMemCpy(s->page[dst_idx] + row, s->page[src_idx] + row, bytes);
     }
-    if (s->char_cells && s->char_cells[src_idx] && s->char_cells[dst_idx])
+    if (s->char_cells && s->char_cells[src_idx] && s->char_cells[dst_idx]) {
         std::memcpy(s->char_cells[dst_idx], s->char_cells[src_idx],
                     static_cast<std::size_t>(s->text_w) * s->text_h * 12);
+        ++rk_hCellChanges;
+    }
     if (locked) {
         if (ctx->view_h > 0)
             std::memset(s->dirty + ctx->view_y, 1, static_cast<std::size_t>(ctx->view_h));

@@ -21,6 +21,11 @@ struct ModeInfo {
     float aspect;  // 0: computed from the size
 };
 inline constexpr int RK_NUM_MODES = 21;
+
+// Counts the changes of character cells made outside the text module's
+// fills (printing, scrolling, page copies): with it the module knows when
+// cells it filled are still as it left them.
+extern unsigned long rk_hCellChanges;
 extern const ModeInfo mode_info[RK_NUM_MODES];
 
 // The work of rk_GfxScreenRes and rk_GfxScreen, with `select` choosing and

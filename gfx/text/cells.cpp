@@ -6,7 +6,18 @@
 
 #include "gfx/core/context.h"
 #include "gfx/core/hooks.h"
+#include "gfx/core/screen.h"
 #include "rt/rt.h"
+
+// The page of cells last filled whole, with what (a character and its
+// colours), while no other change has come (rk_hCellChanges): filling it
+// with the same again, as a program that clears the screen every frame
+// does, writes nothing.
+static struct {
+    const uint32_t *cells;
+    uint32_t ch, fg, bg;
+    unsigned long changes;
+} filled;
 
 static void free_cells(uint32_t **cells, int pages)
 {
@@ -22,6 +33,7 @@ bool rk_hResetCharCells(bool create)
     ScreenState *s = __rk_gfx;
     if (!s)
         return true;
+    filled.cells = nullptr;  // the tables go
     uint32_t **made = nullptr;
     if (create && s->text_w > 0 && s->text_h > 0) {
         // All tables are made before the old ones go, so that a failure
@@ -74,6 +86,12 @@ void rk_hClearCharCells(int x1, int y1, int x2, int y2, int page, uint32_t ch, u
         y2 = s->text_h;
     if (x1 >= x2 || y1 >= y2)
         return;
+    const uint32_t *cells = s->char_cells[page];
+    if (filled.cells == cells && filled.ch == ch && filled.fg == fg && filled.bg == bg &&
+        filled.changes == rk_hCellChanges)
+        return;
+    const bool whole = x1 == 0 && y1 == 0 && x2 == s->text_w && y2 == s->text_h;
+    filled = {whole ? cells : nullptr, ch, fg, bg, rk_hCellChanges};
     // Whole rows lie back to back: then the rectangle is one run of cells.
     const bool whole_rows = x1 == 0 && x2 == s->text_w;
     const std::size_t run = static_cast<std::size_t>(x2 - x1) * (whole_rows ? y2 - y1 : 1);

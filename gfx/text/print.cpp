@@ -71,6 +71,7 @@ int rk_hHookConWrite(ConOutput *w, const char *text, int count)
             cell[0] = bytes[i];
             cell[1] = ctx->fg_color;
             cell[2] = ctx->bg_color;
+            ++rk_hCellChanges;
         }
     }
     touch_rows(o, py, py + gh);
@@ -102,6 +103,7 @@ void rk_hHookConScroll(ConOutput *w, int left, int top, int right, int bottom, i
         auto n = static_cast<std::size_t>(right - left + 1) * 12;
         for (int r = top; r < first_freed; ++r)
             std::memmove(cell_at(s, ctx->work_page, left, r), cell_at(s, ctx->work_page, left, r + rows), n);
+        ++rk_hCellChanges;
     }
     rk_hClearCharCells(left, first_freed, right + 1, bottom + 1, ctx->work_page, ' ', ctx->fg_color,
                        ctx->bg_color);

@@ -283,3 +283,39 @@ TEST_F(Print, ReadXYReportsColoursByDepth)
     EXPECT_EQ(rk_GfxReadXY(1, 1, 0), 0u);
     EXPECT_EQ(rk_GfxGetX(), 0);
 }
+
+// Clearing the screen again, as a program redrawing every frame does, leaves
+// every cell blank in the current colours whatever changed the cells since.
+TEST_F(Print, ClearingAgainErasesEveryChangeSince)
+{
+    const struct {
+        const char *what;
+        void (*change)();
+    } changes[] = {
+        {"print", [] { print("Z"); }},
+        {"scroll", [] {
+             rk_Locate(75, 1, -1);
+             print("Z\n");
+         }},
+        {"copy of a page never cleared", [] { rk_GfxPageCopy(1, 0); }},
+        {"other colours", [] {
+             rk_Color(0x123456, 0x654321, 0);
+             rk_Cls();
+         }},
+        {"new grid", [] { rk_GfxWidth(80, 30); }},
+    };
+    for (const auto &c : changes) {
+        open(800, 600, 32, 2);
+        rk_Color(0x00FFCC00, 0x00102030, 0);
+        const uint32_t blank_bg = rk_hGetContext()->bg_color;
+        rk_Cls();
+        c.change();
+        rk_Color(0x00FFCC00, 0x00102030, 0);
+        rk_Cls();
+        int wrong = 0;
+        for (int row = 1; row <= __rk_gfx->text_h; ++row)
+            for (int col = 1; col <= __rk_gfx->text_w; ++col)
+                wrong += rk_GfxReadXY(col, row, 0) != ' ' || rk_GfxReadXY(col, row, 2) != blank_bg;
+        EXPECT_EQ(wrong, 0) << c.what;
+    }
+}
