@@ -52,7 +52,8 @@ static void ZEICHNE(void *gfx, int TEXTZ, uint32_t fill, uint32_t rand, const ch
     LINIE(gfx, 0, 1, 0, 18, rand);
     LINIE(gfx, 1, 19, w - 1, 19, rand);
     LINIE(gfx, w, 1, w, 18, rand);
-    SCHRIFT(gfx, 8, 6, TEXT);
+    if (std::strspn(TEXT, " ") != std::strlen(TEXT))  // spaces draw nothing: no background
+        SCHRIFT(gfx, 8, 6, TEXT);
     if (IMG2)
         TRANSPUT(gfx, 1, 1, IMG2);
 }
@@ -152,8 +153,9 @@ static void BUTTON(const Knopf &k)
     bool gewaehlt = k.WERKZEUG != 0 && k.WERKZEUG == W;
     bool ueber = IM_KNOPF(k, MX, MY) && (BUTTONS == 0 || (BUTTONS == 1 && GEDRUECKT == k.NUM));
     void *BUTTONGFX = rk_GfxImageCreate(TEXTZ + 1, 20, 0, 0, RK_FLAG_NO_COLOR);
-    void *IMG2 = rk_GfxImageCreate(20, 22, 0, 0, RK_FLAG_NO_COLOR);
-    if (IMG2 && *k.IMG)
+    // A button without an icon would put a wholly transparent image.
+    void *IMG2 = *k.IMG ? rk_GfxImageCreate(20, 22, 0, 0, RK_FLAG_NO_COLOR) : nullptr;
+    if (IMG2)
         rk_GfxBload(rk_StrAllocTempDesc(ICONDATEI(k.IMG).c_str()), IMG2, nullptr);
     if (BUTTONGFX) {
         ZEICHNE(BUTTONGFX, TEXTZ, gewaehlt || ueber ? PRESSED : k.FARBEB, gewaehlt ? INK : OUTLINE, k.TEXT, IMG2);
