@@ -657,7 +657,6 @@ static void keep_rows(const BmpLoad *b, const struct stat &st, const ImageBuffer
     for (std::size_t y = 0; y < static_cast<std::size_t>(b->copy_h); ++y)
         std::memcpy(kept + sizeof k + y * row, b->rows + y * b->pitch, row);
     rk_hFileCacheKeep(st, kept, size);
-    std::free(kept);
 }
 
 // Copies kept rows into the image they were made for; false for another.

@@ -146,26 +146,22 @@ void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t si
     pthread_mutex_unlock(&cache.mutex);
 }
 
-void rk_hFileCacheKeep(const struct stat &st, const void *made, std::size_t size)
+void rk_hFileCacheKeep(const struct stat &st, void *made, std::size_t size)
 {
-    if (size > FILE_LIMIT)
-        return;
-    void *kept = copy_of(made, size);
-    if (!kept)
-        return;
     const FileKey key = key_of(st);
     pthread_mutex_lock(&cache.mutex);
-    if (CachedFile *f = find(key)) {
+    CachedFile *f = size <= FILE_LIMIT ? find(key) : nullptr;
+    if (f) {
         drop_made(f);
         if (cache.total + size <= TOTAL_LIMIT) {
-            f->made = kept;
+            f->made = made;
             f->made_size = size;
             cache.total += size;
-            kept = nullptr;
+            made = nullptr;
         }
     }
     pthread_mutex_unlock(&cache.mutex);
-    std::free(kept);
+    std::free(made);
 }
 
 bool rk_hFileCacheUseKept(const struct stat &st, bool (*use)(const void *made, std::size_t size, void *arg),

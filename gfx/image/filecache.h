@@ -20,10 +20,11 @@ void *rk_hFileCacheCopy(const struct stat &st);
 // entries make room; without memory nothing is kept.
 void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t size);
 
-// Keeps the `size` bytes `made` of the file described by `st` beside its
-// bytes, in place of what was kept there before; nothing is kept unless the
-// file's bytes are, and room allows.
-void rk_hFileCacheKeep(const struct stat &st, const void *made, std::size_t size);
+// Keeps the `size` bytes `made` of the file described by `st` (malloc'd;
+// the cache owns them from then on) beside its bytes, in place of what was
+// kept there before; they are freed at once unless the file's bytes are
+// kept and room allows.
+void rk_hFileCacheKeep(const struct stat &st, void *made, std::size_t size);
 
 // Hands what is kept beside the file described by `st` to `use` (with
 // `arg`), which may read it until it returns and must not call into the
