@@ -1,6 +1,6 @@
 // The real paint program on a private Xvfb, measured from outside:
 //  - CPU use while idle: all its threads together, as a share of one core
-//    over 10 s, from utime + stime in /proc/<pid>/task/*/stat, and the X
+//    over 10 s, from the run time in /proc/<pid>/task/*/schedstat, and the X
 //    server's over the same time beside it, against the memory work its
 //    frame must do (measured in turns with it);
 //  - latency from a pointer press-and-move over the canvas (XTEST) until
@@ -152,24 +152,20 @@ struct Program {
     }
 };
 
-// utime + stime in clock ticks, by thread id.
-std::map<int, long long> cpu_ticks(pid_t pid)
+// Time each thread has run, in nanoseconds, by thread id: the first field of
+// /proc/<pid>/task/<tid>/schedstat. utime + stime of .../stat come in 10 ms
+// ticks, too coarse for a few per cent of a core over seconds.
+std::map<int, long long> cpu_ns(pid_t pid)
 {
-    std::map<int, long long> ticks;
+    std::map<int, long long> ns;
     std::error_code ec;
     for (const auto &task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::ifstream in(task.path() / "stat");
-        std::string line;
-        if (!std::getline(in, line))
-            continue;
-        // Fields after the command name, which may itself hold spaces:
-        // state is field 3, utime 14, stime 15.
-        std::istringstream rest(line.substr(line.rfind(')') + 2));
-        std::vector<std::string> f((std::istream_iterator<std::string>(rest)), {});
-        if (f.size() > 12)
-            ticks[std::stoi(task.path().filename())] = std::stoll(f[11]) + std::stoll(f[12]);
+        std::ifstream in(task.path() / "schedstat");
+        long long run = 0;
+        if (in >> run)
+            ns[std::stoi(task.path().filename())] = run;
     }
-    return ticks;
+    return ns;
 }
 
 std::string thread_name(pid_t pid, int tid)
@@ -228,16 +224,15 @@ Idle idle_cpu(Program &p)
     std::this_thread::sleep_until(p.icons_copied + 3s);
     constexpr int SLICES = 5;
     constexpr double SLICE = 2;
-    const double hz = static_cast<double>(sysconf(_SC_CLK_TCK));
     std::map<int, long long> threads;
     long long server = 0;
     double wall = 0, limit_cpu = 0, limit_wall = 0;
     FrameWork work;
     for (int i = 0; i < SLICES; ++i) {
-        auto before = cpu_ticks(p.pid), server_before = cpu_ticks(p.server.pid());
+        auto before = cpu_ns(p.pid), server_before = cpu_ns(p.server.pid());
         auto t0 = Clock::now();
         std::this_thread::sleep_for(std::chrono::duration<double>(SLICE));
-        auto after = cpu_ticks(p.pid), server_after = cpu_ticks(p.server.pid());
+        auto after = cpu_ns(p.pid), server_after = cpu_ns(p.server.pid());
         wall += std::chrono::duration<double>(Clock::now() - t0).count();
         for (auto [tid, t] : after)
             threads[tid] += t - (before.count(tid) ? before[tid] : 0);
@@ -254,12 +249,12 @@ Idle idle_cpu(Program &p)
     long long total = 0;
     for (auto [tid, d] : threads)
         total += d;
-    double pct = 100.0 * static_cast<double>(total) / hz / wall;
+    double pct = 1e-7 * static_cast<double>(total) / wall;
     std::printf("idle CPU, all threads, share of one core over %.0f s: %6.2f %%\n", wall, pct);
     for (auto [tid, d] : threads)
         std::printf("    thread %d%s (%s): %6.2f %%\n", tid, tid == p.pid ? ", main" : "",
-                    thread_name(p.pid, tid).c_str(), 100.0 * static_cast<double>(d) / hz / wall);
-    double server_pct = 100.0 * static_cast<double>(server) / hz / wall;
+                    thread_name(p.pid, tid).c_str(), 1e-7 * static_cast<double>(d) / wall);
+    double server_pct = 1e-7 * static_cast<double>(server) / wall;
     std::printf("    the X server (Xvfb) meanwhile: %6.2f %%   target <= %.1f %%   %s\n", server_pct,
                 SERVER_TARGET_PCT, server_pct <= SERVER_TARGET_PCT ? "met" : "MISSED");
     return {pct, server_pct, 100.0 * limit_cpu / limit_wall};

@@ -148,10 +148,14 @@ void rk_GfxPaletteUsing(const int32_t *colors)
 
 void rk_hRestorePalette()
 {
-    if (!__rk_gfx)
+    const ScreenState *s = __rk_gfx;
+    if (!s || !s->driver || !s->driver->set_palette)
         return;
-    for (int i = 0; i < 256; ++i)
-        send_entry(i, __rk_gfx->device_palette[i]);
+    auto set = s->driver->set_palette;
+    for (int i = 0; i < 256; ++i) {
+        uint32_t v = s->device_palette[i];
+        set(i, v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF);
+    }
 }
 
 // Widens an RGB565 value to 0xFFRRGGBB by replicating the top bits.

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "gfx/core/box.h"
 #include "gfx/core/color.h"
+#include "gfx/core/pixel.h"
 #include "gfx/core/screen.h"
 #include "gfx/core/target.h"
 
@@ -101,6 +103,11 @@ static void draw_straight(DrawContext *ctx, int fixed, int from, int to, bool ho
     if (horizontal && style == 0xFFFF) {
         ctx->pixel_set(ctx->line[fixed] + static_cast<std::size_t>(from) * ctx->target_bpp, color,
                        static_cast<std::size_t>(to - from + 1));
+        return;
+    }
+    if (style == 0xFFFF && ctx->put_pixel == rk_hPutPixel4) {  // a solid 32-bit column, written in place
+        for (int i = from; i <= to; ++i)
+            std::memcpy(ctx->line[i] + 4 * static_cast<std::size_t>(fixed), &color, 4);
         return;
     }
     for (int i = from; i <= to; ++i) {

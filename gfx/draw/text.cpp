@@ -1,9 +1,12 @@
 #include "gfx/draw/text.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "gfx/core/builtin.h"
 #include "gfx/core/color.h"
+#include "gfx/core/pixel.h"
 #include "gfx/core/screen.h"
 #include "rt/rt.h"
 #include "rt/str.h"
@@ -50,23 +53,34 @@ static Written draw_builtin(DrawContext *ctx, const FontDesc *font, const uint8_
     if (end > vr)
         count -= (end - vr) / w;
 
+    // Solid 32-bit pixels are written in place, the others through the
+    // context's routine.
+    const bool plain = ctx->put_pixel == rk_hPutPixel4;
     for (long long i = first; i < count; ++i, px += w) {
         if (px + w <= vx)
             continue;
         if (px >= vr)
             break;
         const uint8_t *glyph = font->data + static_cast<std::size_t>(text[i]) * font->h * row_bytes;
-        long long j0 = std::max(0LL, vx - px), j1 = std::min(w, vr - px);
+        const int j0 = static_cast<int>(std::max(0LL, vx - px)), j1 = static_cast<int>(std::min(w, vr - px));
         for (int r = 0; r < rows; ++r) {
             const uint8_t *bits = glyph + static_cast<std::size_t>(first_row + r) * row_bytes;
             int y = static_cast<int>(py + r);
-            for (long long j = j0; j < j1; ++j) {
-                if (!bits[j >> 3]) {  // eight unset pixels, as in every row of a space
-                    j |= 7;
-                    continue;
+            // The set pixels of each byte of the row (bit k is pixel k of
+            // its eight) that lie inside the view, lowest first.
+            for (int b = j0 >> 3; b <= (j1 - 1) >> 3; ++b) {
+                unsigned set = bits[b];
+                if (b == j0 >> 3)
+                    set &= ~0u << (j0 & 7);
+                if (b == (j1 - 1) >> 3)
+                    set &= ~0u >> (31 - ((j1 - 1) & 7));
+                for (; set; set &= set - 1) {
+                    auto x = static_cast<int>(px + 8 * b + std::countr_zero(set));
+                    if (plain)
+                        std::memcpy(ctx->line[y] + 4 * static_cast<std::size_t>(x), &color, 4);
+                    else
+                        ctx->put_pixel(ctx, x, y, color);
                 }
-                if ((bits[j >> 3] >> (j & 7)) & 1)
-                    ctx->put_pixel(ctx, static_cast<int>(px + j), y, color);
             }
         }
     }
