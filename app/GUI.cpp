@@ -37,25 +37,22 @@ static void SCHRIFT(void *target, float x, float y, const char *text)
     rk_GfxDrawString(target, x, y, RK_FLAG_NO_COLOR, rk_StrAllocTempDesc(text), 0, nullptr, 0, nullptr, 0, nullptr);
 }
 
-static void TRANSPUT(void *target, float x, float y, const void *image)
-{
-    rk_GfxPut(target, x, y, image, RK_NO_RECT, 0, 0, 0, 0, 0, rk_hPutTrans, 0, 0, nullptr);
-}
-
-// One look of a button: fill, outline without its corner pixels, caption
-// and icon.
-static void ZEICHNE(void *gfx, int TEXTZ, uint32_t fill, uint32_t rand, const char *TEXT, const void *IMG2)
+// One look of a button, drawn on the window with its corner at (x, y):
+// fill, outline without its corner pixels, caption and icon, the icon cut
+// to the button. The corners and anything of the caption's glyphs that is
+// unset keep what lies under the button.
+static void ZEICHNE(float x, float y, int TEXTZ, uint32_t fill, uint32_t rand, const char *TEXT, const void *IMG2)
 {
     float w = static_cast<float>(TEXTZ);
-    BOX(gfx, 1, 1, w - 1, 19, fill, true);
-    LINIE(gfx, 1, 0, w - 1, 0, rand);
-    LINIE(gfx, 0, 1, 0, 18, rand);
-    LINIE(gfx, 1, 19, w - 1, 19, rand);
-    LINIE(gfx, w, 1, w, 18, rand);
+    BOX(nullptr, x + 1, y + 1, x + w - 1, y + 19, fill, true);
+    LINIE(nullptr, x + 1, y, x + w - 1, y, rand);
+    LINIE(nullptr, x, y + 1, x, y + 18, rand);
+    LINIE(nullptr, x + 1, y + 19, x + w - 1, y + 19, rand);
+    LINIE(nullptr, x + w, y + 1, x + w, y + 18, rand);
     if (std::strspn(TEXT, " ") != std::strlen(TEXT))  // spaces draw nothing: no background
-        SCHRIFT(gfx, 8, 6, TEXT);
+        SCHRIFT(nullptr, x + 8, y + 6, TEXT);
     if (IMG2)
-        TRANSPUT(gfx, 1, 1, IMG2);
+        rk_GfxPut(nullptr, x + 1, y + 1, IMG2, 0, 0, TEXTZ - 1, 18, 0, 0, rk_hPutTrans, 0, 0, nullptr);
 }
 
 // The directory of the running executable, with a trailing slash; empty when
@@ -152,17 +149,13 @@ static void BUTTON(const Knopf &k)
     int TEXTZ = 10 * static_cast<int>(std::strlen(k.TEXT));
     bool gewaehlt = k.WERKZEUG != 0 && k.WERKZEUG == W;
     bool ueber = IM_KNOPF(k, MX, MY) && (BUTTONS == 0 || (BUTTONS == 1 && GEDRUECKT == k.NUM));
-    void *BUTTONGFX = rk_GfxImageCreate(TEXTZ + 1, 20, 0, 0, RK_FLAG_NO_COLOR);
     // A button without an icon would put a wholly transparent image.
     void *IMG2 = *k.IMG ? rk_GfxImageCreate(20, 22, 0, 0, RK_FLAG_NO_COLOR) : nullptr;
     if (IMG2)
         rk_GfxBload(rk_StrAllocTempDesc(ICONDATEI(k.IMG).c_str()), IMG2, nullptr);
-    if (BUTTONGFX) {
-        ZEICHNE(BUTTONGFX, TEXTZ, gewaehlt || ueber ? PRESSED : k.FARBEB, gewaehlt ? INK : OUTLINE, k.TEXT, IMG2);
-        TRANSPUT(nullptr, static_cast<float>(k.ANFANGX), static_cast<float>(k.ANFANGY), BUTTONGFX);
-    }
+    ZEICHNE(static_cast<float>(k.ANFANGX), static_cast<float>(k.ANFANGY), TEXTZ,
+            gewaehlt || ueber ? PRESSED : k.FARBEB, gewaehlt ? INK : OUTLINE, k.TEXT, IMG2);
     rk_GfxImageDestroy(IMG2);
-    rk_GfxImageDestroy(BUTTONGFX);
 }
 
 // ---- text: names and messages are UTF-8, the built-in font is code page 437
