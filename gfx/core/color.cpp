@@ -149,7 +149,7 @@ void rk_GfxPaletteUsing(const int32_t *colors)
 void rk_hRestorePalette()
 {
     const ScreenState *s = __rk_gfx;
-    if (!s || !s->driver || !s->driver->set_palette)
+    if (!s || !s->driver || !s->driver->set_palette || (s->driver->palette_shown && !s->driver->palette_shown()))
         return;
     auto set = s->driver->set_palette;
     for (int i = 0; i < 256; ++i) {

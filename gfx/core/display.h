@@ -23,6 +23,10 @@ struct DisplayDriver {
     // would show a screen on, asked also while no screen is open; 0, or -1
     // when it has none to report. Null for a driver that cannot tell.
     int (*screen_info)(int *w, int *h, int *depth, int *refresh);
+    // Whether entries sent through `set_palette` can change what the driver
+    // shows just now (false on a true-colour window, which has no colour
+    // map); null when they always may.
+    bool (*palette_shown)();
 };
 
 // Chooses and starts a driver for a screen being opened; null when none

@@ -477,4 +477,5 @@ const DisplayDriver rk_gfxDriverOpenGL = {
     driver_flip,
     nullptr,
     nullptr,  // the X11 driver before it answers for the same display
+    rk_hX11PaletteShown,
 };

@@ -43,6 +43,8 @@ void rk_hX11Exit();
 void rk_hX11Lock();
 void rk_hX11Unlock();
 void rk_hX11SetPalette(int index, int r, int g, int b);
+// Whether the window has a colour map that palette entries go to.
+bool rk_hX11PaletteShown();
 void rk_hX11WaitVSync();
 void rk_hX11SetWindowTitle(const char *title);
 // Moves the top-level window so the content window lands at (x, y);

@@ -299,4 +299,5 @@ const DisplayDriver rk_gfxDriverX11 = {
     nullptr,
     nullptr,
     rk_hX11ScreenInfo,
+    rk_hX11PaletteShown,
 };

@@ -367,6 +367,11 @@ void rk_hX11SetPalette(int index, int r, int g, int b)
     XStoreColors(rk_x11.display, rk_x11p.color_map, &c, 1);
 }
 
+bool rk_hX11PaletteShown()
+{
+    return rk_x11p.color_map != 0;
+}
+
 void rk_hX11SetWindowTitle(const char *title)
 {
     if (!rk_hX11Alive())

@@ -283,6 +283,14 @@ TEST_F(X11Test, PseudoColorShowsIndicesThroughThePalette)
         EXPECT_EQ(c.green >> 8, (e >> 8) & 0xFF) << i;
         EXPECT_EQ(c.blue >> 8, (e >> 16) & 0xFF) << i;
     }
+    // The whole palette sent again reaches the colour map.
+    __rk_gfx->device_palette[7] = 0x563412;
+    rk_hRestorePalette();
+    XSync(rk_x11.display, False);
+    XColor c{};
+    c.pixel = 7;
+    XQueryColor(peer, a.colormap, &c);
+    EXPECT_EQ((c.red >> 8) | (c.green & 0xFF00) | (c.blue >> 8 << 16), 0x563412u);
 }
 
 TEST_F(X11Test, OnlyDirtyLinesAreSent)
