@@ -659,27 +659,30 @@ static void keep_rows(const BmpLoad *b, const struct stat &st, const ImageBuffer
     rk_hFileCacheKeep(st, kept, size);
 }
 
-// Copies kept rows into the image they were made for; false for another.
+// Copies kept rows into the image they were made for, and the bitmap's
+// depth and the colour entries it has into `b`; false for another image.
 struct KeptLoad {
     const ImageBufferInfo *info;
-    KeptRows k;
+    BmpLoad *b;
 };
 
 static bool copy_kept(const void *made, std::size_t size, void *arg)
 {
     auto *load = static_cast<KeptLoad *>(arg);
     const ImageBufferInfo &info = *load->info;
-    KeptRows &k = load->k;
-    if (size < sizeof k)
+    if (size < sizeof(KeptRows))
         return false;
-    std::memcpy(&k, made, sizeof k);
-    const std::size_t row = static_cast<std::size_t>(k.copy_w * k.out);
-    if (k.bpp_field != info.bpp_field || k.width != info.width || k.height != info.height || k.pitch != info.pitch ||
-        size != sizeof k + row * static_cast<std::size_t>(k.copy_h))
+    const auto *k = static_cast<const KeptRows *>(made);
+    const std::size_t row = static_cast<std::size_t>(k->copy_w * k->out);
+    if (k->bpp_field != info.bpp_field || k->width != info.width || k->height != info.height ||
+        k->pitch != info.pitch || size != sizeof *k + row * static_cast<std::size_t>(k->copy_h))
         return false;
-    const auto *rows = static_cast<const uint8_t *>(made) + sizeof k;
-    for (std::size_t y = 0; y < static_cast<std::size_t>(k.copy_h); ++y)
+    const auto *rows = static_cast<const uint8_t *>(made) + sizeof *k;
+    for (std::size_t y = 0; y < static_cast<std::size_t>(k->copy_h); ++y)
         std::memcpy(info.pixels + y * info.pitch, rows + y * row, row);
+    load->b->depth = k->depth;
+    if (k->depth <= 8)
+        std::memcpy(load->b->table, k->table, (std::size_t{1} << k->depth) * sizeof k->table[0]);
     return true;
 }
 
@@ -693,15 +696,12 @@ static bool load_kept(DrawContext *ctx, const struct stat &st, void *dest, const
     if (!rk_hPrepareTarget(ctx, dest))
         return false;
     rk_hSetPixelTransfer(ctx, 0xFF000000u);
-    KeptLoad load{&info, {}};
+    BmpLoad b{};
+    KeptLoad load{&info, &b};
     rk_GfxLock();
     const bool loaded = rk_hFileCacheUseKept(st, copy_kept, &load);
-    if (loaded) {
-        BmpLoad b{};
-        b.depth = load.k.depth;
-        std::memcpy(b.table, load.k.table, sizeof b.table);
+    if (loaded)
         install_palette(&b, nullptr);
-    }
     rk_GfxUnlock(1, 0);
     return loaded;
 }
