@@ -75,12 +75,17 @@ static const std::string &PROGRAMMORDNER()
 // source tree or an unpacked archive), then the data directory of the
 // installation the executable belongs to, then the executable's directory.
 // When none has it the current directory stays, and a button whose icon
-// cannot be read shows none.
+// cannot be read shows none. The current directory is named by its full
+// path: the loader watches files named so, which makes loading an
+// unchanged icon every frame cheaper than looking its name up again.
 static std::string ICONDATEI(const char *IMG)
 {
     static const std::string ordner = [IMG] {
-        if (access(IMG, R_OK) == 0 || PROGRAMMORDNER().empty())
-            return std::string();
+        if (access(IMG, R_OK) == 0 || PROGRAMMORDNER().empty()) {
+            char hier[4096];
+            return getcwd(hier, sizeof hier) && hier[0] == '/' ? std::string(hier) + (hier[1] ? "/" : "")
+                                                                : std::string();
+        }
         for (const std::string &o : {PROGRAMMORDNER() + MALWERK_DATA_FROM_BIN + "/", PROGRAMMORDNER()})
             if (access((o + IMG).c_str(), R_OK) == 0)
                 return o;

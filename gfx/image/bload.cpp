@@ -916,8 +916,8 @@ int gfx_bload(RkString *filename, void *dest, uint32_t *user_palette, bool curre
         rk_hStrDelTemp(filename);
         return rk_ErrorSetNum(RK_ERR_STATE);
     }
-    // An unchanged bitmap whose rows were kept costs one stat(), as does a
-    // missing file.
+    // An unchanged bitmap whose rows were kept costs one status check
+    // (gfx/image/filewatch.h), as does a missing file.
     ImageBufferInfo info;
     struct stat st;
     if (keepable(dest, user_palette, &info)) {

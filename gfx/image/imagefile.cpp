@@ -10,6 +10,7 @@
 
 #include "gfx/core/target.h"
 #include "gfx/image/filecache.h"
+#include "gfx/image/filewatch.h"
 #include "rt/str.h"
 
 void rk_hConvertPath(char *path)
@@ -80,7 +81,7 @@ bool rk_hImageFileOpenRead(const RkString *name, ImageFileReader *r)
         return false;
     // A small file read before and unchanged since comes from the cache.
     struct stat &st = r->st;
-    if (stat(path, &st) == 0 && S_ISREG(st.st_mode) && (r->bytes = rk_hFileCacheCopy(st))) {
+    if (rk_hFileWatchStat(path, &st) && S_ISREG(st.st_mode) && (r->bytes = rk_hFileCacheCopy(st))) {
         if ((r->f = fmemopen(r->bytes, static_cast<std::size_t>(st.st_size), "rb"))) {
             r->size = st.st_size;
             return true;
@@ -138,7 +139,7 @@ bool rk_hImageFileStat(const RkString *name, struct stat *st)
 {
     char path[1023];
     file_path(name, path);
-    return path[0] && stat(path, st) == 0 && S_ISREG(st->st_mode);
+    return path[0] && rk_hFileWatchStat(path, st) && S_ISREG(st->st_mode);
 }
 
 void rk_hImageBufferInfo(const void *buffer, ImageBufferInfo *info)
