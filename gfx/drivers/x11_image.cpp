@@ -133,12 +133,12 @@ int rk_hX11WindowStart()
     rk_x11p.shape_pixmap = None;
     rk_x11p.shape_gc = nullptr;
     rk_x11p.is_shm = false;
-    // Without room for the copy every dirty line is sent, as it is anyway
-    // in the first pass into a new window.
-    rk_hAlignedFree(rk_x11p.sent);
+    // Without room for the fingerprints every dirty line is sent, as it is
+    // anyway in the first pass into a new window.
+    std::free(rk_x11p.sent);
     rk_x11p.sent = nullptr;
     if (const ScreenState *s = __rk_gfx)
-        rk_x11p.sent = static_cast<uint8_t *>(rk_hAlignedAlloc(static_cast<std::size_t>(s->pitch) * s->h, false));
+        rk_x11p.sent = static_cast<LineFingerprint *>(std::calloc(static_cast<std::size_t>(s->h), sizeof(LineFingerprint)));
     rk_x11p.resend = true;
     std::free(rk_x11p.staging);
     rk_x11p.staging = nullptr;
@@ -254,7 +254,7 @@ void rk_hX11WindowStop()
         XDestroyImage(img);
         rk_x11p.image = nullptr;
     }
-    rk_hAlignedFree(rk_x11p.sent);
+    std::free(rk_x11p.sent);
     rk_x11p.sent = nullptr;
     std::free(rk_x11p.staging);
     rk_x11p.staging = nullptr;

@@ -24,11 +24,12 @@ void rk_hX11DirtyAll()
 }
 
 // Clears the dirty flag of every line whose pixels (and palette) equal what
-// was last sent, and keeps the others as sent: a frame redrawn the same
-// costs one comparison per line, no conversion and no transfer.
+// was last sent, by their fingerprints, and keeps the others' as sent: a
+// frame redrawn the same costs one read of each line, no conversion and no
+// transfer.
 static void drop_unchanged_lines(ScreenState *s)
 {
-    uint8_t *sent = rk_x11p.sent;
+    LineFingerprint *sent = rk_x11p.sent;
     if (!sent)
         return;
     if (std::memcmp(rk_x11p.sent_palette, s->device_palette, sizeof rk_x11p.sent_palette) != 0) {
@@ -39,12 +40,11 @@ static void drop_unchanged_lines(ScreenState *s)
     for (int k = 0; k < s->h; ++k) {
         if (!s->dirty[k])
             continue;
-        const uint8_t *line = s->framebuffer + k * pitch;
-        uint8_t *copy = sent + k * pitch;
-        if (!rk_x11p.resend && std::memcmp(line, copy, pitch) == 0)
+        const LineFingerprint now = rk_hLineFingerprint(s->framebuffer + k * pitch, pitch);
+        if (!rk_x11p.resend && now == sent[k])
             s->dirty[k] = 0;
         else
-            std::memcpy(copy, line, pitch);
+            sent[k] = now;
     }
     rk_x11p.resend = false;
 }

@@ -11,6 +11,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 
+#include "gfx/core/fingerprint.h"
 #include "gfx/core/state.h"
 #include "gfx/drivers/blit.h"
 #include "gfx/drivers/x11.h"
@@ -31,11 +32,11 @@ struct X11Private {
     int scale;
     uint8_t *staging;
     int staging_pitch;
-    // What the window shows: the framebuffer lines and device palette last
-    // sent, so that a line marked dirty but unchanged is not sent again;
-    // `resend` (set when the window must be redrawn whole) sends every
-    // dirty line once more.
-    uint8_t *sent;
+    // What the window shows: the fingerprints of the framebuffer lines
+    // last sent (gfx/core/fingerprint.h) and the device palette, so that a
+    // line marked dirty but unchanged is not sent again; `resend` (set when
+    // the window must be redrawn whole) sends every dirty line once more.
+    LineFingerprint *sent;
     uint32_t sent_palette[256];
     bool resend;
     Window root_window;
