@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -99,9 +100,24 @@ void rk_hX11Present()
 
 static bool thread_ready;
 
+// Whether X events may be waiting: in Xlib's queue, on the connection (or
+// the connection closed), or read by some call since the window thread last
+// took the events, where only XPending would move them into the queue: a
+// request sent or a reply read since then. An idle pass costs one poll()
+// instead of the flush and reads of XPending.
+static bool events_may_wait(Display *d)
+{
+    if (QLength(d) > 0 || NextRequest(d) != rk_x11p.next_request_seen ||
+        LastKnownRequestProcessed(d) != rk_x11p.last_read_seen)
+        return true;
+    pollfd p = {ConnectionNumber(d), POLLIN, 0};
+    return poll(&p, 1, 0) != 0;
+}
+
 static void *window_thread(void *)
 {
     rk_x11p.is_running = true;
+    rk_x11p.next_request_seen = 0;  // the first pass takes the events
     if (rk_x11.init() != 0)
         rk_x11p.is_running = false;
     rk_x11p.cursor_shown = 1;
@@ -119,12 +135,17 @@ static void *window_thread(void *)
             break;
         }
         rk_x11.update();
-        while (!rk_x11p.display_lost && XPending(rk_x11.display)) {
-            XEvent e;
-            XNextEvent(rk_x11.display, &e);
-            ++rk_x11p.events_taken;
-            if (!rk_x11p.display_lost)
-                rk_hX11HandleEvent(&e);
+        Display *d = rk_x11.display;
+        if (!rk_x11p.display_lost && events_may_wait(d)) {
+            while (!rk_x11p.display_lost && XPending(d)) {
+                XEvent e;
+                XNextEvent(d, &e);
+                ++rk_x11p.events_taken;
+                if (!rk_x11p.display_lost)
+                    rk_hX11HandleEvent(&e);
+            }
+            rk_x11p.next_request_seen = NextRequest(d);
+            rk_x11p.last_read_seen = LastKnownRequestProcessed(d);
         }
         rk_hX11Unlock();
         usleep(30000);

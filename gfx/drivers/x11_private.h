@@ -77,6 +77,9 @@ struct X11Private {
     unsigned pointer_mask;
     unsigned long events_taken, pointer_events;
     long long pointer_time_ns;
+    // The connection's request counters after the window thread last took
+    // the events: while neither moves, no call has read from the server.
+    unsigned long next_request_seen, last_read_seen;
 
     // XRandR.
     int target_size, target_rate;

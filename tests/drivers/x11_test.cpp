@@ -692,6 +692,28 @@ TEST_F(X11Test, KeysArriveAsCodesStateAndEvents)
     EXPECT_FALSE(rk_x11.flags & RK_MODE_FULLSCREEN);
 }
 
+// An event that a round trip of the program's thread read from the
+// connection, rather than the window thread, is still taken on the window
+// thread's next pass, though the connection is quiet by then.
+TEST_F(X11Test, EventsReadByAnotherCallAreTaken)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(320, 200, 32), 0);
+    focus();
+    take_events();
+    for (const char *key : {"a", "b"}) {
+        rk_GfxLock();
+        xdotool((std::string("keydown ") + key).c_str());
+        XSync(rk_x11.display, False);
+        rk_GfxUnlock(1, 0);
+        std::optional<EventRecord> press = find(events_until(1), 1);
+        ASSERT_TRUE(press) << key;
+        EXPECT_EQ(press->field[1], key[0]);
+        xdotool((std::string("keyup ") + key).c_str());
+        events_until(2);
+    }
+}
+
 TEST_F(X11Test, AutoRepeatIsOnePressManyRepeatsOneRelease)
 {
     boot("320x200x24");
