@@ -213,8 +213,10 @@ struct Idle {
 };
 
 // The idle program, the X server meanwhile and the limit, measured in turns:
-// slices of two seconds, the program stopped while the limit runs, so that a
-// change in the machine's pace during the run falls on both alike.
+// ten slices of two seconds each, the program stopped while the limit runs,
+// so that a change in the machine's pace during the run falls on both alike
+// (on a virtual machine either figure moves by a quarter from one slice to
+// the next).
 Idle idle_cpu(Program &p)
 {
     p.move(600, 560);  // over the canvas, no button held
@@ -222,11 +224,12 @@ Idle idle_cpu(Program &p)
     // last two seconds is read afresh at every load (it may still be being
     // written); installed icons have long settled.
     std::this_thread::sleep_until(p.icons_copied + 3s);
-    constexpr int SLICES = 5;
+    constexpr int SLICES = 10;
     constexpr double SLICE = 2;
     std::map<int, long long> threads;
     long long server = 0;
     double wall = 0, limit_cpu = 0, limit_wall = 0;
+    double lowest = 1e9, highest = 0;  // the slices' ratios of program to limit
     FrameWork work;
     for (int i = 0; i < SLICES; ++i) {
         auto before = cpu_ns(p.pid), server_before = cpu_ns(p.server.pid());
@@ -234,15 +237,22 @@ Idle idle_cpu(Program &p)
         std::this_thread::sleep_for(std::chrono::duration<double>(SLICE));
         auto after = cpu_ns(p.pid), server_after = cpu_ns(p.server.pid());
         wall += std::chrono::duration<double>(Clock::now() - t0).count();
-        for (auto [tid, t] : after)
+        long long slice = 0;
+        for (auto [tid, t] : after) {
             threads[tid] += t - (before.count(tid) ? before[tid] : 0);
+            slice += t - (before.count(tid) ? before[tid] : 0);
+        }
         for (auto [tid, t] : server_after)
             server += t - (server_before.count(tid) ? server_before[tid] : 0);
 
         kill(p.pid, SIGSTOP);  // quiet while the limit is measured
         auto l0 = Clock::now();
-        limit_cpu += work.run(SLICE);
+        const double slice_limit = work.run(SLICE);
+        limit_cpu += slice_limit;
         limit_wall += std::chrono::duration<double>(Clock::now() - l0).count();
+        const double ratio = 1e-9 * static_cast<double>(slice) / slice_limit;
+        lowest = std::min(lowest, ratio);
+        highest = std::max(highest, ratio);
         kill(p.pid, SIGCONT);
         std::this_thread::sleep_for(1s);  // back to its pace
     }
@@ -257,6 +267,7 @@ Idle idle_cpu(Program &p)
     double server_pct = 1e-7 * static_cast<double>(server) / wall;
     std::printf("    the X server (Xvfb) meanwhile: %6.2f %%   target <= %.1f %%   %s\n", server_pct,
                 SERVER_TARGET_PCT, server_pct <= SERVER_TARGET_PCT ? "met" : "MISSED");
+    std::printf("    program to limit in single slices: %.2f to %.2f\n", lowest, highest);
     return {pct, server_pct, 100.0 * limit_cpu / limit_wall};
 }
 
