@@ -3,8 +3,8 @@
 // without a copy of everything sent beside it.
 //
 // Each 16-byte block of the line goes into one of eight AES states through
-// an AES round (the block is the round key), the states are folded into one
-// the same way, and the line's length goes in first. Every step is a
+// an AES round (the block is the round key); the states are then folded the
+// same way into one that starts from the line's length. Every step is a
 // one-to-one function of the state, so two lines that differ in a single
 // 16-byte block (any change of up to four neighbouring 32-bit pixels in one
 // block) always differ in their fingerprints; changes spread over several
