@@ -49,6 +49,9 @@ static struct {
     int inotify = -1;       // -1: no watching in this process
     int mounts = -1;        // /proc/self/mountinfo, polled for mount changes
     Watched file[SLOTS];
+    // The hash of each watched file's path, 0 for a free slot: a look finds
+    // its slot without reading the other slots' paths.
+    uint64_t hash[SLOTS];
     WatchRef ref[SLOTS * (MAX_DIRS + 1)];
     unsigned long long uses;
 } watch;
@@ -87,6 +90,7 @@ static void release(Watched *w)
         unref(w->wd[i]);
     std::free(w->path);
     w->path = nullptr;
+    watch.hash[w - watch.file] = 0;
 }
 
 static void release_all()
@@ -107,6 +111,7 @@ static void after_fork_child()
         std::free(w.path);
         w.path = nullptr;
     }
+    std::memset(watch.hash, 0, sizeof watch.hash);
     std::memset(watch.ref, 0, sizeof watch.ref);
     if (watch.inotify >= 0)
         close(watch.inotify);
@@ -232,7 +237,7 @@ static bool worth_watching(const char *path, const struct stat &st)
 // was set raises an event, and one replaced before is watched as it is now,
 // as the directories below it are. The status taken last, which later calls
 // answer with, must match the one that made the file worth watching.
-static void start_watching(const char *path, const struct stat &first)
+static void start_watching(const char *path, uint64_t hash, const struct stat &first)
 {
     Watched w = {};
     char name[MAX_PATH];
@@ -274,20 +279,31 @@ static void start_watching(const char *path, const struct stat &first)
     if (slot->path)
         release(slot);
     *slot = w;
+    watch.hash[slot - watch.file] = hash;
 }
 
-static Watched *find(const char *path)
+// FNV-1a, never 0.
+static uint64_t hash_of(const char *path)
 {
-    for (Watched &w : watch.file)
-        if (w.path && std::strcmp(w.path, path) == 0)
-            return &w;
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (const char *c = path; *c; ++c)
+        h = (h ^ static_cast<unsigned char>(*c)) * 0x100000001B3ull;
+    return h ? h : 1;
+}
+
+static Watched *find(const char *path, uint64_t hash)
+{
+    for (int i = 0; i < SLOTS; ++i)
+        if (watch.hash[i] == hash && std::strcmp(watch.file[i].path, path) == 0)
+            return &watch.file[i];
     return nullptr;
 }
 
 bool rk_hFileWatchStat(const char *path, struct stat *st)
 {
     pthread_mutex_lock(&watch.mutex);
-    if (Watched *w = find(path)) {
+    const uint64_t hash = hash_of(path);
+    if (Watched *w = find(path, hash)) {
         take_events();
         if (w->path) {
             *st = w->st;
@@ -303,8 +319,8 @@ bool rk_hFileWatchStat(const char *path, struct stat *st)
         pthread_mutex_lock(&watch.mutex);
         if (!watch.started)
             start();
-        if (watch.inotify >= 0 && !find(path))
-            start_watching(path, *st);
+        if (watch.inotify >= 0 && !find(path, hash))
+            start_watching(path, hash, *st);
         pthread_mutex_unlock(&watch.mutex);
     }
     return true;
