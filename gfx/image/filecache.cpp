@@ -106,15 +106,25 @@ void *rk_hFileCacheCopy(const struct stat &st)
     return copy;
 }
 
-void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t size)
+bool rk_hFileCacheKeepable(const struct stat &st)
 {
-    if (st.st_size <= 0 || static_cast<unsigned long long>(st.st_size) != size || size > FILE_LIMIT)
-        return;
+    if (!S_ISREG(st.st_mode) || st.st_size <= 0 || static_cast<unsigned long long>(st.st_size) > FILE_LIMIT)
+        return false;
     timespec now;
     if (clock_gettime(CLOCK_REALTIME, &now) != 0)
-        return;
+        return false;
     const timespec settled = {now.tv_sec - RECENT_SECONDS, now.tv_nsec};
-    if (later_or_same(st.st_mtim, settled) || later_or_same(st.st_ctim, settled))
+    return !later_or_same(st.st_mtim, settled) && !later_or_same(st.st_ctim, settled);
+}
+
+bool rk_hFileCacheSameFile(const struct stat &a, const struct stat &b)
+{
+    return same_key(key_of(a), key_of(b));
+}
+
+void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t size)
+{
+    if (static_cast<unsigned long long>(st.st_size) != size || !rk_hFileCacheKeepable(st))
         return;
     void *kept = copy_of(bytes, size);
     if (!kept)

@@ -9,6 +9,14 @@
 #include <cstddef>
 #include <sys/stat.h>
 
+// Whether the file described by `st` is one whose bytes are kept: regular,
+// of 1 byte to 64 KB, and unchanged for two seconds.
+bool rk_hFileCacheKeepable(const struct stat &st);
+
+// Whether `a` and `b` describe the same file in the same state (device,
+// inode, size, and modification and change times to the nanosecond).
+bool rk_hFileCacheSameFile(const struct stat &a, const struct stat &b);
+
 // A copy of the kept bytes of the file described by `st` (malloc'd; st_size
 // bytes), or null when none are kept or no memory is left for the copy.
 void *rk_hFileCacheCopy(const struct stat &st);

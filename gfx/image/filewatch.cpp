@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <poll.h>
@@ -13,15 +12,12 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include "gfx/image/filecache.h"
+
 // Files watched at most, directories above a watched file at most, and the
 // longest path watched.
 static constexpr int SLOTS = 32, MAX_DIRS = 24;
 static constexpr std::size_t MAX_PATH = 1024;
-static constexpr off_t FILE_LIMIT = 64 * 1024;
-// A file changed this recently is not watched: where times count whole
-// seconds, a change between the first stat and the watch would not show in
-// the status taken after the watch is set.
-static constexpr time_t RECENT_SECONDS = 2;
 
 // Everything that changes the file's bytes or status. A name on the path
 // can only come to stand for another file or directory when the one it
@@ -107,6 +103,8 @@ static void before_fork() { pthread_mutex_lock(&watch.mutex); }
 static void after_fork_parent() { pthread_mutex_unlock(&watch.mutex); }
 static void after_fork_child()
 {
+    // Not release(): removing the watches from the shared descriptor would
+    // remove the parent's.
     for (Watched &w : watch.file) {
         std::free(w.path);
         w.path = nullptr;
@@ -197,27 +195,14 @@ static void take_events()
         }
 }
 
-static bool same_status(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mode == b.st_mode &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-// A small regular file, unchanged for a while, named by an absolute path
-// without empty, "." or ".." parts and with few enough directories.
+// A file whose bytes the cache would keep, named by an absolute path
+// without empty, "." or ".." parts and with few enough directories. The
+// cache's rule that the file be unchanged for two seconds matters here too:
+// where times count whole seconds, a change between the first stat and the
+// watch would not show in the status taken after the watch is set.
 static bool worth_watching(const char *path, const struct stat &st)
 {
-    if (!S_ISREG(st.st_mode) || st.st_size <= 0 || st.st_size > FILE_LIMIT || path[0] != '/')
-        return false;
-    timespec now;
-    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
-        return false;
-    const timespec settled = {now.tv_sec - RECENT_SECONDS, now.tv_nsec};
-    auto before = [&settled](const timespec &t) {
-        return t.tv_sec != settled.tv_sec ? t.tv_sec < settled.tv_sec : t.tv_nsec < settled.tv_nsec;
-    };
-    if (!before(st.st_mtim) || !before(st.st_ctim))
+    if (path[0] != '/' || !rk_hFileCacheKeepable(st))
         return false;
     int dirs = 0;
     for (const char *part = path + 1;; ++dirs) {
@@ -262,7 +247,8 @@ static void start_watching(const char *path, uint64_t hash, const struct stat &f
     }
     struct stat last;
     const std::size_t size = std::strlen(path) + 1;
-    if (added <= w.dirs || lstat(path, &last) != 0 || !same_status(first, last) ||
+    if (added <= w.dirs || lstat(path, &last) != 0 || !S_ISREG(last.st_mode) ||
+        !rk_hFileCacheSameFile(first, last) ||
         !(w.path = static_cast<char *>(std::malloc(size)))) {
         for (int i = 0; i < added; ++i)
             unref(w.wd[i]);
@@ -301,8 +287,8 @@ static Watched *find(const char *path, uint64_t hash)
 
 bool rk_hFileWatchStat(const char *path, struct stat *st)
 {
-    pthread_mutex_lock(&watch.mutex);
     const uint64_t hash = hash_of(path);
+    pthread_mutex_lock(&watch.mutex);
     if (Watched *w = find(path, hash)) {
         take_events();
         if (w->path) {
