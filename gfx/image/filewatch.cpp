@@ -6,8 +6,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <poll.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -43,7 +43,8 @@ static struct {
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
     bool started;           // the watch descriptors were asked for (or found unavailable)
     int inotify = -1;       // -1: no watching in this process
-    int mounts = -1;        // /proc/self/mountinfo, polled for mount changes
+    int mounts = -1;        // /proc/self/mountinfo: ready with a mount change
+    int ready = -1;         // epoll of both: one cheap look tells of either
     Watched file[SLOTS];
     // The hash of each watched file's path, 0 for a free slot: a look finds
     // its slot without reading the other slots' paths.
@@ -96,6 +97,15 @@ static void release_all()
             release(&w);
 }
 
+// Closes the descriptors; no file is watched after.
+static void stop()
+{
+    for (int fd : {watch.inotify, watch.mounts, watch.ready})
+        if (fd >= 0)
+            close(fd);
+    watch.inotify = watch.mounts = watch.ready = -1;
+}
+
 // A child shares the parent's inotify descriptor: the events one of them
 // reads the other would never see. The child drops what it inherited and
 // starts afresh if it loads files itself.
@@ -111,13 +121,17 @@ static void after_fork_child()
     }
     std::memset(watch.hash, 0, sizeof watch.hash);
     std::memset(watch.ref, 0, sizeof watch.ref);
-    if (watch.inotify >= 0)
-        close(watch.inotify);
-    if (watch.mounts >= 0)
-        close(watch.mounts);
-    watch.inotify = watch.mounts = -1;
+    stop();
     watch.started = false;
     pthread_mutex_unlock(&watch.mutex);
+}
+
+static bool add_ready(int fd, uint32_t events)
+{
+    epoll_event ev = {};
+    ev.events = events;
+    ev.data.fd = fd;
+    return epoll_ctl(watch.ready, EPOLL_CTL_ADD, fd, &ev) == 0;
 }
 
 static void start()
@@ -129,14 +143,12 @@ static void start()
     fork_handlers = true;
     // Without the mount table nothing would tell of a file system mounted
     // over a watched directory.
-    watch.mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    if (watch.mounts < 0)
-        return;
+    watch.ready = epoll_create1(EPOLL_CLOEXEC);
     watch.inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch.inotify < 0) {
-        close(watch.mounts);
-        watch.mounts = -1;
-    }
+    watch.mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (watch.ready < 0 || watch.inotify < 0 || watch.mounts < 0 || !add_ready(watch.inotify, EPOLLIN) ||
+        !add_ready(watch.mounts, EPOLLPRI))
+        stop();
 }
 
 // Whether every change to `name` goes through this kernel and so raises its
@@ -174,24 +186,31 @@ static void apply(int wd, uint32_t mask)
 }
 
 // Reads what happened since the last call: every watched file that it
-// concerns is watched no longer.
+// concerns is watched no longer. Looking at the mount table takes its
+// change: the next look waits for the next one.
 static void take_events()
 {
-    pollfd p[2] = {{watch.inotify, POLLIN, 0}, {watch.mounts, POLLPRI, 0}};
-    const int ready = poll(p, 2, 0);
+    epoll_event ev[2];
+    const int ready = epoll_wait(watch.ready, ev, 2, 0);
     if (ready == 0)
         return;
-    if (ready < 0 || (p[1].revents & (POLLERR | POLLPRI)) || (p[0].revents & (POLLERR | POLLNVAL)))
-        release_all();  // a mount changed, or nothing can be told
-    if (ready < 0 || !(p[0].revents & POLLIN))
+    bool events = false;
+    for (int i = 0; i < ready; ++i) {
+        if (ev[i].data.fd == watch.mounts || (ev[i].events & EPOLLERR))
+            release_all();  // a mount changed
+        events = events || (ev[i].data.fd == watch.inotify && (ev[i].events & EPOLLIN));
+    }
+    if (ready < 0)
+        release_all();  // nothing can be told
+    if (!events)
         return;
     alignas(inotify_event) char buf[4096];
     ssize_t n;
     while ((n = read(watch.inotify, buf, sizeof buf)) > 0)
         for (ssize_t at = 0; at < n;) {
-            const auto *ev = reinterpret_cast<const inotify_event *>(buf + at);
-            apply(ev->wd, ev->mask);
-            at += static_cast<ssize_t>(sizeof *ev + ev->len);
+            const auto *e = reinterpret_cast<const inotify_event *>(buf + at);
+            apply(e->wd, e->mask);
+            at += static_cast<ssize_t>(sizeof *e + e->len);
         }
 }
 

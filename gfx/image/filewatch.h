@@ -4,8 +4,8 @@
 // absolute path on a local file system) puts inotify watches on the file
 // and on every directory above it. Until one of them reports a change, or
 // a mount changes, later calls answer with the status found then, after a
-// single poll() that shows no event: on a virtual machine that is several
-// times cheaper than walking the path again. Any write, truncation, change
+// single epoll_wait() that shows no event: on a virtual machine that is
+// several times cheaper than walking the path again. Any write, truncation, change
 // of times, permissions or links of the file, and any rename or removal of
 // it or of a directory on its path ends the watch, so the next call reads
 // the file's status afresh.
