@@ -144,13 +144,14 @@ void rk_hBlitCopy(uint8_t *dest, int dest_pitch)
         return;
     }
     auto pitch = static_cast<std::size_t>(s->pitch);
-    for (int k = 0; k < s->h;) {
+    const int last = band_end(s);
+    for (int k = band_first(); k < last;) {
         if (!s->dirty[k]) {
             ++k;
             continue;
         }
         int end = k + 1;
-        while (end < s->h && s->dirty[end])
+        while (end < last && s->dirty[end])
             ++end;
         std::memcpy(dest + k * pitch, s->framebuffer + k * pitch, static_cast<std::size_t>(end - k) * pitch);
         k = end;
@@ -200,8 +201,16 @@ void rk_hBlitScaled(BlitterFn blit, uint8_t *dest, int dest_pitch, uint8_t *stag
     if (!s)
         return;
     if (rk_hBlitScaledStages(blit)) {
-        blit(staging, staging_pitch);
-        rk_hBlitScale(dest, dest_pitch, staging, staging_pitch, bytes, factor);
+        // A band of lines at a time, small enough that its staging lines
+        // are read back from the cache, not from memory.
+        constexpr int BAND_BYTES = 32 << 10;
+        const int lines = std::max(1, BAND_BYTES / std::max(staging_pitch, 1));
+        for (int first = 0; first < s->h; first += lines) {
+            band = {first, first + lines};
+            blit(staging, staging_pitch);
+            rk_hBlitScale(dest, dest_pitch, staging, staging_pitch, bytes, factor);
+        }
+        band = {};
     } else {
         rk_hBlitScale(dest, dest_pitch, s->framebuffer, s->pitch, bytes, factor);
     }

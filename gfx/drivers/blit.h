@@ -79,7 +79,9 @@ void rk_hBlitScaleLine(uint8_t *dst, const uint8_t *src, int w, int bytes, int f
 
 // The dirty lines of the open screen converted by `blit` and replicated into
 // a window image of `bytes` bytes per pixel at `factor`: through `staging`
-// (w x h x scanline_size pixels, staging_pitch apart), or straight from the
+// (w x h x scanline_size pixels, staging_pitch apart) a band of lines at a
+// time, so that each band's staging lines are still in the cache when they
+// are replicated, or straight from the
 // framebuffer when the conversion is a copy of single-scan lines, which
 // needs no staging (rk_hBlitScaledStages is then false).
 void rk_hBlitScaled(BlitterFn blit, uint8_t *dest, int dest_pitch, uint8_t *staging, int staging_pitch, int bytes,

@@ -1,6 +1,8 @@
 // Per-pixel rules shared by the plain and the fast blitters, and the line
 // walks both use. Private to gfx/drivers/blit*.cpp.
 #pragma once
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -40,6 +42,17 @@ inline void store24(uint8_t *p, uint32_t v)
 // A line converter is called as line(dst, src, w, screen): `w` pixels of
 // framebuffer line `src` into display line `dst`.
 
+// The framebuffer lines the walks visit, [first, end): all of them, except
+// while rk_hBlitScaled converts and replicates a band of lines at a time.
+// Per thread, as each thread converts for a display of its own.
+struct Band {
+    int first = 0, end = INT_MAX;
+};
+inline thread_local Band band;
+
+inline int band_first() { return std::max(band.first, 0); }
+inline int band_end(const ScreenState *s) { return std::min(band.end, s->h); }
+
 // Every display line: framebuffer line d / scanline_size, when it is dirty.
 template <class LineFn>
 inline void walk_display_lines(uint8_t *dest, int dest_pitch, LineFn line)
@@ -48,8 +61,8 @@ inline void walk_display_lines(uint8_t *dest, int dest_pitch, LineFn line)
     if (!s)
         return;
     int sl = s->scanline_size > 0 ? s->scanline_size : 1;
-    int lines = s->h * sl;
-    for (int d = 0; d < lines; ++d) {
+    int lines = band_end(s) * sl;
+    for (int d = band_first() * sl; d < lines; ++d) {
         int k = d / sl;
         if (s->dirty[k])
             line(dest + static_cast<std::size_t>(d) * dest_pitch, s->framebuffer + static_cast<std::size_t>(k) * s->pitch,
@@ -64,7 +77,7 @@ inline void walk_lines(uint8_t *dest, int dest_pitch, LineFn line)
     const ScreenState *s = __rk_gfx;
     if (!s)
         return;
-    for (int k = 0; k < s->h; ++k)
+    for (int k = band_first(); k < band_end(s); ++k)
         if (s->dirty[k])
             line(dest + static_cast<std::size_t>(k) * dest_pitch, s->framebuffer + static_cast<std::size_t>(k) * s->pitch,
                  s->w, s);
@@ -80,8 +93,8 @@ inline void walk_scaled_lines(uint8_t *dest, int dest_pitch, const uint8_t *src,
     if (!s)
         return;
     int sl = s->scanline_size > 0 ? s->scanline_size : 1;
-    int lines = s->h * sl;
-    for (int d = 0; d < lines; ++d)
+    int lines = band_end(s) * sl;
+    for (int d = band_first() * sl; d < lines; ++d)
         if (s->dirty[d / sl])
             line(dest + static_cast<std::size_t>(d) * factor * dest_pitch,
                  src + static_cast<std::size_t>(d) * src_pitch);

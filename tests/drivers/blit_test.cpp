@@ -314,4 +314,38 @@ TEST_F(BlitTest, ScalingReplicatesEachPixelOfTheDirtyLines)
     check_scaling(4, 2);
 }
 
+// Converted and replicated a band of lines at a time, a scaled window holds
+// what converting the whole frame and replicating it gives, on screens of
+// many bands and a last partial one, fast and plain blitters, single and
+// double scan; a blitter called afterwards converts every line again.
+TEST_F(BlitTest, ScaledConversionInBandsEqualsTheWholeFrame)
+{
+    struct Screen {
+        int w, h, depth, mode, format;  // mode: a numbered screen mode instead of w x h
+    };
+    for (const Screen &c : {Screen{800, 203, 8, 0, 32}, Screen{800, 203, 16, 0, 24}, Screen{640, 203, 32, 0, 16},
+                            Screen{0, 0, 8, 8, 32}}) {
+        if (c.mode)
+            rk_GfxScreen(c.mode, 0, 0, 0, 0);
+        else
+            open(c.w, c.h, c.depth);
+        ScreenState *s = __rk_gfx;
+        ASSERT_NE(s, nullptr);
+        s->flags |= SCREEN_HAS_MMX;
+        randomize();
+        const BlitterFn b = rk_hGetBlitter(c.format, 0);
+        ASSERT_TRUE(rk_hBlitScaledStages(b));
+        const int n = bytes_of(c.format), f = 2, lines = s->h * s->scanline_size;
+        const int staging_pitch = s->w * n, pitch = staging_pitch * f;
+        const std::vector<uint8_t> whole = run(b, c.format, 0);
+        std::vector<uint8_t> want(static_cast<std::size_t>(pitch) * lines * f, 0xA5), got(want),
+            staging(whole.size());
+        rk_hBlitScalePlain(want.data(), pitch, whole.data(), staging_pitch, n, f);
+        rk_hBlitScaled(b, got.data(), pitch, staging.data(), staging_pitch, n, f);
+        EXPECT_TRUE(got == want) << "depth " << c.depth << " to " << c.format;
+        EXPECT_TRUE(run(b, c.format, 0) == whole) << "depth " << c.depth << " to " << c.format;
+        rk_GfxScreen(0, 0, 0, 0, 0);
+    }
+}
+
 }  // namespace
