@@ -36,6 +36,19 @@ static struct {
     unsigned long long uses;
 } cache;
 
+// A fork() while another thread holds the mutex would leave the child's
+// copy locked for good: the child's first load would hang. Taken around
+// fork, the mutex is free in both processes after it, and the child's copy
+// of the cache is whole.
+static void before_fork() { pthread_mutex_lock(&cache.mutex); }
+static void after_fork() { pthread_mutex_unlock(&cache.mutex); }
+
+static void lock()
+{
+    [[maybe_unused]] static const bool handlers = pthread_atfork(before_fork, after_fork, after_fork) == 0;
+    pthread_mutex_lock(&cache.mutex);
+}
+
 static FileKey key_of(const struct stat &st)
 {
     return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
@@ -97,7 +110,7 @@ void *rk_hFileCacheCopy(const struct stat &st)
     void *copy = nullptr;
     if (key.size <= 0 || static_cast<unsigned long long>(key.size) > FILE_LIMIT)
         return nullptr;
-    pthread_mutex_lock(&cache.mutex);
+    lock();
     if (CachedFile *f = find(key)) {
         if ((copy = copy_of(f->bytes, static_cast<std::size_t>(key.size))))
             f->last_use = ++cache.uses;
@@ -131,7 +144,7 @@ void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t si
         return;
 
     const FileKey key = key_of(st);
-    pthread_mutex_lock(&cache.mutex);
+    lock();
     if (find(key)) {  // another thread was first
         pthread_mutex_unlock(&cache.mutex);
         std::free(kept);
@@ -159,7 +172,7 @@ void rk_hFileCacheOffer(const struct stat &st, const void *bytes, std::size_t si
 void rk_hFileCacheKeep(const struct stat &st, void *made, std::size_t size)
 {
     const FileKey key = key_of(st);
-    pthread_mutex_lock(&cache.mutex);
+    lock();
     CachedFile *f = size <= FILE_LIMIT ? find(key) : nullptr;
     if (f) {
         drop_made(f);
@@ -179,7 +192,7 @@ bool rk_hFileCacheUseKept(const struct stat &st, bool (*use)(const void *made, s
 {
     const FileKey key = key_of(st);
     bool used = false;
-    pthread_mutex_lock(&cache.mutex);
+    lock();
     CachedFile *f = find(key);
     if (f && f->made) {
         f->last_use = ++cache.uses;

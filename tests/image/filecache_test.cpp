@@ -4,9 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <random>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "fuzz/bload_driver.h"
+#include "gfx/image/filecache.h"
 #include "gfx/image/imagefile.h"
 #include "image_files.h"
 #include "rt/rt.h"
@@ -137,4 +140,47 @@ TEST_F(FileCache, KeptFilesLoadAsFreshOnesAndChangesAreSeen)
     for (auto &t : threads)
         t.join();
     EXPECT_EQ(wrong, 0);
+}
+
+// A child made while another thread is inside the cache finds it free: the
+// other thread holds the lock nearly all the time, so nearly every fork
+// would otherwise copy a locked cache into the child.
+TEST_F(FileCache, ChildOfForkFindsTheCacheFree)
+{
+    struct stat st = {};
+    st.st_dev = 77;
+    st.st_ino = 4242;
+    st.st_mode = S_IFREG | 0644;
+    st.st_size = 4;
+    st.st_mtim.tv_sec = st.st_ctim.tv_sec = 1000;  // long settled
+    rk_hFileCacheOffer(st, "abcd", 4);
+    rk_hFileCacheKeep(st, std::malloc(4), 4);
+    std::atomic<bool> stop{false};
+    std::thread inside([&] {
+        auto linger = [](const void *, std::size_t, void *) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            return true;
+        };
+        while (!stop)
+            ASSERT_TRUE(rk_hFileCacheUseKept(st, linger, nullptr));
+    });
+    int hung = 0;
+    for (int i = 0; i < 20 && !hung; ++i) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(2);
+            void *copy = rk_hFileCacheCopy(st);
+            _exit(copy && std::memcmp(copy, "abcd", 4) == 0 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        hung += WIFSIGNALED(status);
+        EXPECT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0);
+    }
+    stop = true;
+    inside.join();
+    EXPECT_EQ(hung, 0);
 }
