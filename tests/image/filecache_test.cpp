@@ -142,13 +142,11 @@ TEST_F(FileCache, KeptFilesLoadAsFreshOnesAndChangesAreSeen)
     EXPECT_EQ(wrong, 0);
 }
 
-// A child made while another thread is inside the cache finds it free: the
-// other thread holds the lock nearly all the time, so nearly every fork
-// would otherwise copy a locked cache into the child.
+// A child made while another thread is inside the cache (nearly all the
+// time) finds it free and whole.
 TEST_F(FileCache, ChildOfForkFindsTheCacheFree)
 {
     struct stat st = {};
-    st.st_dev = 77;
     st.st_ino = 4242;
     st.st_mode = S_IFREG | 0644;
     st.st_size = 4;
@@ -158,29 +156,23 @@ TEST_F(FileCache, ChildOfForkFindsTheCacheFree)
     std::atomic<bool> stop{false};
     std::thread inside([&] {
         auto linger = [](const void *, std::size_t, void *) {
-            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
-            while (std::chrono::steady_clock::now() < until) {
-            }
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
             return true;
         };
-        while (!stop)
-            ASSERT_TRUE(rk_hFileCacheUseKept(st, linger, nullptr));
+        while (!stop && rk_hFileCacheUseKept(st, linger, nullptr)) {
+        }
     });
-    int hung = 0;
-    for (int i = 0; i < 20 && !hung; ++i) {
+    int status = 0;
+    for (int i = 0; i < 20 && status == 0; ++i) {
         const pid_t child = fork();
-        ASSERT_GE(child, 0);
         if (child == 0) {
             alarm(2);
             void *copy = rk_hFileCacheCopy(st);
             _exit(copy && std::memcmp(copy, "abcd", 4) == 0 ? 0 : 1);
         }
-        int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        hung += WIFSIGNALED(status);
-        EXPECT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0);
     }
     stop = true;
     inside.join();
-    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(status, 0) << "the child hung or found the cache changed";
 }
