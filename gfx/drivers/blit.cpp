@@ -6,6 +6,8 @@
 
 using namespace blitpx;
 
+thread_local Band blitpx::band;
+
 void rk_hBuildColorConv16to32(uint32_t *table, int red_low)
 {
     for (uint32_t i = 0; i < 256; ++i) {

@@ -48,7 +48,7 @@ inline void store24(uint8_t *p, uint32_t v)
 struct Band {
     int first = 0, end = INT_MAX;
 };
-inline thread_local Band band;
+extern thread_local Band band;  // in blit.cpp
 
 inline int band_first() { return std::max(band.first, 0); }
 inline int band_end(const ScreenState *s) { return std::min(band.end, s->h); }
