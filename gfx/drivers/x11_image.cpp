@@ -138,7 +138,8 @@ int rk_hX11WindowStart()
     std::free(rk_x11p.sent);
     rk_x11p.sent = nullptr;
     if (const ScreenState *s = __rk_gfx)
-        rk_x11p.sent = static_cast<LineFingerprint *>(std::calloc(static_cast<std::size_t>(s->h), sizeof(LineFingerprint)));
+        rk_x11p.sent =
+            static_cast<LineFingerprint *>(std::calloc(static_cast<std::size_t>(s->h), sizeof(LineFingerprint)));
     rk_x11p.resend = true;
     std::free(rk_x11p.staging);
     rk_x11p.staging = nullptr;

@@ -1,10 +1,11 @@
 // The bytes of recently read small picture files, kept so that loading an
 // unchanged file again costs one status check (gfx/image/filewatch.h) and a
-// copy instead of an open, a read and a close. A file is known by its device, inode, size and its
-// modification and change times to the nanosecond: any write, truncation,
-// replacement, rename over it or change of its permissions gives a new key.
-// Beside a file's bytes a loader may keep one thing it made of them (a
-// decoded picture), which goes with them. Safe to use from several threads.
+// copy instead of an open, a read and a close. A file is known by its
+// device, inode, size and its modification and change times to the
+// nanosecond: any write, truncation, replacement, rename over it or change
+// of its permissions gives a new key. Beside a file's bytes a loader may
+// keep one thing it made of them (a decoded picture), which goes with them.
+// Safe to use from several threads, and in a child made by fork().
 #pragma once
 #include <cstddef>
 #include <sys/stat.h>
