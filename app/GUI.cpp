@@ -1,6 +1,8 @@
 #include "app/GUI.h"
 
 #include <charconv>
+#include <cstddef>
+#include <iterator>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -31,10 +33,20 @@ static void LINIE(void *target, float x1, float y1, float x2, float y2, uint32_t
     rk_GfxLine(target, x1, y1, x2, y2, color, 0, 0xFFFF, 0);
 }
 
+// A string that lends `text` to the runtime for one call: not a temporary,
+// so the call only reads it, and nothing is allocated for the texts and
+// file names of every frame.
+static RkString GELIEHEN(const char *text)
+{
+    int n = static_cast<int>(std::strlen(text));
+    return RkString{const_cast<char *>(text), n, n + 1, false};
+}
+
 // Text in the current foreground colour with the built-in font.
 static void SCHRIFT(void *target, float x, float y, const char *text)
 {
-    rk_GfxDrawString(target, x, y, RK_FLAG_NO_COLOR, rk_StrAllocTempDesc(text), 0, nullptr, 0, nullptr, 0, nullptr);
+    RkString s = GELIEHEN(text);
+    rk_GfxDrawString(target, x, y, RK_FLAG_NO_COLOR, &s, 0, nullptr, 0, nullptr, 0, nullptr);
 }
 
 // One look of a button, drawn on the window with its corner at (x, y):
@@ -156,8 +168,14 @@ static void BUTTON(const Knopf &k)
     bool ueber = IM_KNOPF(k, MX, MY) && (BUTTONS == 0 || (BUTTONS == 1 && GEDRUECKT == k.NUM));
     // A button without an icon would put a wholly transparent image.
     void *IMG2 = *k.IMG ? rk_GfxImageCreate(20, 22, 0, 0, RK_FLAG_NO_COLOR) : nullptr;
-    if (IMG2)
-        rk_GfxBload(rk_StrAllocTempDesc(ICONDATEI(k.IMG).c_str()), IMG2, nullptr);
+    if (IMG2) {
+        static std::string dateien[std::size(KNOEPFE)];  // each button's, named once
+        std::string &name = dateien[&k - KNOEPFE];
+        if (name.empty())
+            name = ICONDATEI(k.IMG);
+        RkString datei = GELIEHEN(name.c_str());
+        rk_GfxBload(&datei, IMG2, nullptr);
+    }
     ZEICHNE(static_cast<float>(k.ANFANGX), static_cast<float>(k.ANFANGY), TEXTZ,
             gewaehlt || ueber ? PRESSED : k.FARBEB, gewaehlt ? INK : OUTLINE, k.TEXT, IMG2);
     rk_GfxImageDestroy(IMG2);

@@ -1,10 +1,11 @@
 #include "rt/console.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <initializer_list>
 #include <poll.h>
-#include <sys/select.h>
 #include <unistd.h>
 
 #include "rt/rt.h"
@@ -34,12 +35,16 @@ static void term_write(const char *s)
     }
 }
 
+// A pause on the monotonic clock, resumed for the time left when a signal
+// handler (a resized terminal, say) ran meanwhile, so that the frame pace
+// does not depend on signals.
 void rk_hPause(int ms)
 {
     if (ms <= 0)
         return;
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    select(0, nullptr, nullptr, nullptr, &tv);
+    timespec left{ms / 1000, (ms % 1000) * 1000000L};
+    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
+    }
 }
 
 void rk_Cls(int mode)

@@ -8,6 +8,9 @@
 #include "rt/str.h"
 #include "gfx/input/keys.h"
 #include <chrono>
+#include <csignal>
+#include <pthread.h>
+#include <thread>
 #include "gfx/text/print.h"
 #include "support/fail_alloc.h"
 #include "support/screen_fixture.h"
@@ -315,4 +318,27 @@ TEST_F(Screen, SleepEndsEarlyWhenAKeyArrives)
     t0 = std::chrono::steady_clock::now();
     rk_GfxSleep(5000);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+}
+
+TEST_F(Screen, SleepLastsItsTimeWhileSignalHandlersRun)
+{
+    // Signals whose handler interrupts system calls arrive during a 60 ms
+    // pause (the drawing thread's frame pause goes the same way).
+    open(16, 16, 8);
+    struct sigaction sa{}, old{};
+    sa.sa_handler = [](int) {};
+    ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);
+    pthread_t sleeper = pthread_self();
+    std::thread sender([sleeper] {
+        for (int i = 0; i < 3; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            pthread_kill(sleeper, SIGUSR1);
+        }
+    });
+    auto t0 = std::chrono::steady_clock::now();
+    rk_GfxSleep(60);
+    auto slept = std::chrono::steady_clock::now() - t0;
+    sender.join();
+    sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_GE(slept, std::chrono::milliseconds(59));
 }
