@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <cstddef>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <unistd.h>
