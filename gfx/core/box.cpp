@@ -1,7 +1,6 @@
 #include "gfx/core/box.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "gfx/core/context.h"
 #include "gfx/core/lock.h"
@@ -28,11 +27,8 @@ static void box_hline(DrawContext *ctx, int row, int x1, int cx1, int cx2, uint3
 
 static void box_vline(DrawContext *ctx, int col, int y1, int cy1, int cy2, uint32_t color, uint32_t style, long long k0)
 {
-    if (style == 0xFFFF && ctx->put_pixel == rk_hPutPixel4) {  // a solid 32-bit column, written in place
-        for (int y = cy1; y <= cy2; ++y)
-            std::memcpy(ctx->line[y] + 4 * static_cast<std::size_t>(col), &color, 4);
+    if (style == 0xFFFF && rk_hSolidColumn4(ctx, col, cy1, cy2, color))
         return;
-    }
     for (int y = cy1; y <= cy2; ++y)
         if (pattern_bit(style, k0 + (static_cast<long long>(y) - y1)))
             ctx->put_pixel(ctx, col, y, color);

@@ -31,6 +31,15 @@ void rk_hPutPixel4(DrawContext *ctx, int x, int y, uint32_t c)
     std::memcpy(ctx->line[y] + 4 * static_cast<std::size_t>(x), &c, 4);
 }
 
+bool rk_hSolidColumn4(DrawContext *ctx, int x, int y1, int y2, uint32_t c)
+{
+    if (ctx->put_pixel != rk_hPutPixel4)
+        return false;
+    for (int y = y1; y <= y2; ++y)
+        std::memcpy(ctx->line[y] + 4 * static_cast<std::size_t>(x), &c, 4);
+    return true;
+}
+
 uint32_t rk_hGetPixel1(DrawContext *ctx, int x, int y)
 {
     return ctx->line[y][x];

@@ -27,6 +27,10 @@ uint32_t _rk_CpuDetect();
 void rk_hPutPixel1(DrawContext *ctx, int x, int y, uint32_t c);
 void rk_hPutPixel2(DrawContext *ctx, int x, int y, uint32_t c);
 void rk_hPutPixel4(DrawContext *ctx, int x, int y, uint32_t c);
+// Rows y1..y2 of column x set to c in place when the target takes plain
+// 32-bit stores (no blender, no other depth); false, with nothing drawn,
+// otherwise.
+bool rk_hSolidColumn4(DrawContext *ctx, int x, int y1, int y2, uint32_t c);
 uint32_t rk_hGetPixel1(DrawContext *ctx, int x, int y);
 uint32_t rk_hGetPixel2(DrawContext *ctx, int x, int y);
 uint32_t rk_hGetPixel4(DrawContext *ctx, int x, int y);

@@ -105,11 +105,8 @@ static void draw_straight(DrawContext *ctx, int fixed, int from, int to, bool ho
                        static_cast<std::size_t>(to - from + 1));
         return;
     }
-    if (style == 0xFFFF && ctx->put_pixel == rk_hPutPixel4) {  // a solid 32-bit column, written in place
-        for (int i = from; i <= to; ++i)
-            std::memcpy(ctx->line[i] + 4 * static_cast<std::size_t>(fixed), &color, 4);
+    if (style == 0xFFFF && rk_hSolidColumn4(ctx, fixed, from, to, color))
         return;
-    }
     for (int i = from; i <= to; ++i) {
         if ((style >> bit) & 1) {
             if (horizontal)
