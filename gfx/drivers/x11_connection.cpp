@@ -112,6 +112,7 @@ void rk_hX11Unlock()
         XUnlockDisplay(rk_x11.display);
     display_locked = false;
     pthread_mutex_unlock(&rk_x11p.mutex);
+    rk_hX11WakeWhenDue();
 }
 
 bool rk_hX11Alive()
@@ -240,6 +241,7 @@ void rk_hX11Exit()
 {
     if (rk_x11p.thread_started) {
         rk_x11p.is_running = false;
+        rk_hX11WakeNow();
         pthread_join(rk_x11p.thread, nullptr);
         pthread_mutex_destroy(&rk_x11p.mutex);
         pthread_cond_destroy(&rk_x11p.cond);

@@ -54,6 +54,12 @@ struct X11Private {
     std::atomic<bool> display_lost;  // the server went away: no more X calls
     // The window thread runs from a successful start to its join.
     std::atomic<bool> thread_started;
+    // The window thread's rest between passes (x11_present.cpp): it waits
+    // on `wake` from the end of a pass until `pass_due_ns` (CLOCK_MONOTONIC,
+    // 30 ms later) and a little beyond; the first release of the driver
+    // lock by another thread after `pass_due_ns` sets `wake` and ends it.
+    std::atomic<long long> pass_due_ns;
+    std::atomic<int> wake;
     int last_error;  // code of the last protocol error the handler saw
 
     // Input (the focus and click time survive mode changes).
@@ -151,6 +157,10 @@ int rk_hX11StartThread();
 void rk_hX11Toggle();
 // Marks every display line dirty.
 void rk_hX11DirtyAll();
+// Ends the window thread's rest when its next pass is due (called after
+// each release of the driver lock), or at once.
+void rk_hX11WakeWhenDue();
+void rk_hX11WakeNow();
 
 // Full screen (x11_fullscreen.cpp): fills the XRandR state at start.
 void rk_hX11SetupXRandR(int refresh_rate);

@@ -3,6 +3,7 @@
 // RandR, remote displays and a server that goes away.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -379,6 +380,44 @@ TEST_F(X11Test, UnchangedLinesAreNotSentAgain)
     ASSERT_NE(s->device_palette[5], before);
     present();
     EXPECT_EQ(shown(1, 1), rgb(s->device_palette[5]));
+}
+
+// The window thread rests 30 ms after each pass. A program that keeps
+// taking and releasing the lock, as one drawing frames or reading input
+// does, gets each pass right after the release that finds it due, never
+// sooner; one that leaves the screen alone gets its passes from the timer,
+// later.
+TEST_F(X11Test, PassFollowsTheReleaseThatFindsItDue)
+{
+    boot("320x200x24");
+    ASSERT_EQ(open(64, 40, 32), 0);
+    constexpr long long REST = 30'000'000;
+    // How long after it was due each pass ended, while `step` repeats.
+    auto lateness = [](const std::function<void()> &step) {
+        std::vector<long long> late;
+        long long due = rk_x11p.pass_due_ns;
+        for (auto end = Clock::now() + std::chrono::milliseconds(600); Clock::now() < end;) {
+            step();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (long long next = rk_x11p.pass_due_ns; next != due) {
+                late.push_back(next - REST - due);
+                due = next;
+            }
+        }
+        std::sort(late.begin(), late.end());
+        return late;
+    };
+    std::vector<long long> busy = lateness([] {
+        rk_GfxLock();
+        rk_GfxUnlock(1, 0);
+    });
+    std::vector<long long> idle = lateness([] {});
+    ASSERT_GE(busy.size(), 10u);
+    ASSERT_GE(idle.size(), 8u);
+    EXPECT_GE(busy.front(), 0) << "a pass before its rest was over";
+    EXPECT_GE(idle.front(), 0);
+    EXPECT_LT(busy[busy.size() / 2], 5'000'000) << "median lateness after a release";
+    EXPECT_GT(idle[idle.size() / 2], 5'000'000) << "median lateness by the timer";
 }
 
 TEST_F(X11Test, ShapedWindowCutsOutTheMaskColour)
