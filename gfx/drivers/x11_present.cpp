@@ -103,8 +103,8 @@ void rk_hX11Present()
 // The window thread rests 30 ms between passes. When the program's thread
 // releases the driver lock after that (at the end of its drawing, or when
 // it reads input), the pass follows at once, while what it drew is still in
-// the caches; on a virtual machine such passes took about a third less time
-// than passes woken by the timer. A program that leaves the screen alone
+// the caches; on a virtual machine such passes took about half the time of
+// passes woken by the timer. A program that leaves the screen alone
 // gets its pass from the timer, kRestGraceNs later.
 static constexpr long long kRestNs = 30'000'000, kRestGraceNs = 10'000'000;
 
@@ -144,8 +144,8 @@ void rk_hX11WakeWhenDue()
 }
 
 // Waits until the program's wake or the timer ends the rest, or the thread
-// is stopped. A wake that comes before the pass is due (a release that read
-// the last pass's due time just before it was replaced) is let pass.
+// is stopped. A wake that comes before the pass is due (from a release that
+// read the last pass's due time just before it was replaced) is ignored.
 static void rest()
 {
     const long long due = rk_x11p.pass_due_ns.load(), until = due + kRestGraceNs;
