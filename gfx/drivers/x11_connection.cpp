@@ -106,12 +106,17 @@ void rk_hX11Lock()
     }
 }
 
-void rk_hX11Unlock()
+void rk_hX11UnlockQuietly()
 {
     if (display_locked && !rk_x11p.display_lost)
         XUnlockDisplay(rk_x11.display);
     display_locked = false;
     pthread_mutex_unlock(&rk_x11p.mutex);
+}
+
+void rk_hX11Unlock()
+{
+    rk_hX11UnlockQuietly();
     rk_hX11WakeWhenDue();
 }
 

@@ -100,13 +100,22 @@ void rk_hX11Present()
 
 // ---- window thread -------------------------------------------------------
 
-// The window thread rests 30 ms between passes. When the program's thread
-// releases the driver lock after that (at the end of its drawing, or when
-// it reads input), the pass follows at once, while what it drew is still in
-// the caches; on a virtual machine such passes took about half the time of
-// passes woken by the timer. A program that leaves the screen alone
-// gets its pass from the timer, kRestGraceNs later.
-static constexpr long long kRestNs = 30'000'000, kRestGraceNs = 10'000'000;
+// The window thread rests about 30 ms between passes. A program that keeps
+// releasing the driver lock (drawing frames, reading the mouse or keys)
+// wakes it with its first release after that, and the pass follows at
+// once, while what it drew is still in the caches; on a virtual machine
+// such passes took about half the time of passes woken by the timer. So
+// that a frame drawn and then left alone is not shown later for it, the
+// timer waits beyond the 30 ms only by the longest time the program went
+// without a release during the last rest (as measured, plus a tick of the
+// coarse clock), and only when that is at most kMaxWaitNs.
+//
+// Passes are due 30 ms after the last one began (had the lock). A release up to kEarlyNs
+// before that counts as due: a program whose frames divide the 30 ms evenly
+// would otherwise always miss it by the pass's own start-up time and wait
+// one more frame.
+static constexpr long long kRestNs = 30'000'000, kMaxWaitNs = 15'000'000, kMarginNs = 1'000'000,
+                           kEarlyNs = 1'000'000;
 
 static long long now_ns(clockid_t clock)
 {
@@ -114,6 +123,20 @@ static long long now_ns(clockid_t clock)
     clock_gettime(clock, &t);
     return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
+
+// The coarse clock costs a few nanoseconds and is behind by less than this.
+static long long coarse_lag()
+{
+    static const long long lag = [] {
+        timespec r;
+        return clock_getres(CLOCK_MONOTONIC_COARSE, &r) == 0 ? r.tv_sec * 1'000'000'000LL + r.tv_nsec : kRestNs;
+    }();
+    return lag;
+}
+
+// The program's releases of the lock, by the coarse clock: the last one,
+// and the longest gap between two since the window thread last looked.
+static std::atomic<long long> last_release_ns, longest_gap_ns;
 
 static int *wake_word()
 {
@@ -127,19 +150,17 @@ void rk_hX11WakeNow()
         syscall(SYS_futex, wake_word(), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
-// Called after every release of the driver lock, so it reads the coarse
-// clock (a few nanoseconds, behind by less than its resolution) and the
-// exact one only from a resolution before the pass is due.
+// The exact clock is read only from a coarse tick before the pass is due.
 void rk_hX11WakeWhenDue()
 {
-    static const long long coarse_lag = [] {
-        timespec r;
-        return clock_getres(CLOCK_MONOTONIC_COARSE, &r) == 0 ? r.tv_sec * 1'000'000'000LL + r.tv_nsec : kRestNs;
-    }();
+    const long long now = now_ns(CLOCK_MONOTONIC_COARSE);
+    const long long gap = now - last_release_ns.exchange(now, std::memory_order_relaxed);
+    if (gap > longest_gap_ns.load(std::memory_order_relaxed))
+        longest_gap_ns.store(gap, std::memory_order_relaxed);
     if (rk_x11p.wake.load(std::memory_order_relaxed) != 0)
         return;
     const long long due = rk_x11p.pass_due_ns.load(std::memory_order_relaxed);
-    if (now_ns(CLOCK_MONOTONIC_COARSE) + coarse_lag >= due && now_ns(CLOCK_MONOTONIC) >= due)
+    if (now + coarse_lag() + kEarlyNs >= due && now_ns(CLOCK_MONOTONIC) + kEarlyNs >= due)
         rk_hX11WakeNow();
 }
 
@@ -148,11 +169,14 @@ void rk_hX11WakeWhenDue()
 // read the last pass's due time just before it was replaced) is ignored.
 static void rest()
 {
-    const long long due = rk_x11p.pass_due_ns.load(), until = due + kRestGraceNs;
+    const long long due = rk_x11p.pass_due_ns.load();
+    const long long quiet = std::max(longest_gap_ns.exchange(0),
+                                     now_ns(CLOCK_MONOTONIC_COARSE) - last_release_ns.load());
+    const long long until = quiet <= kMaxWaitNs ? due + quiet + coarse_lag() + kMarginNs : due;
     const timespec deadline = {static_cast<time_t>(until / 1'000'000'000), static_cast<long>(until % 1'000'000'000)};
     while (rk_x11p.is_running) {
         if (rk_x11p.wake.load() != 0) {
-            if (now_ns(CLOCK_MONOTONIC) >= due)
+            if (now_ns(CLOCK_MONOTONIC) + kEarlyNs >= due)
                 return;
             rk_x11p.wake = 0;
             continue;
@@ -196,8 +220,9 @@ static void *window_thread(void *)
 
     while (rk_x11p.is_running && !rk_x11p.display_lost) {
         rk_hX11Lock();
+        const long long start = now_ns(CLOCK_MONOTONIC);
         if (rk_x11p.display_lost) {
-            rk_hX11Unlock();
+            rk_hX11UnlockQuietly();
             break;
         }
         rk_x11.update();
@@ -213,9 +238,9 @@ static void *window_thread(void *)
             rk_x11p.next_request_seen = NextRequest(d);
             rk_x11p.last_read_seen = LastKnownRequestProcessed(d);
         }
-        rk_x11p.pass_due_ns = now_ns(CLOCK_MONOTONIC) + kRestNs;
+        rk_x11p.pass_due_ns = start + kRestNs;
         rk_x11p.wake = 0;
-        rk_hX11Unlock();
+        rk_hX11UnlockQuietly();
         rest();
     }
     rk_x11.exit();

@@ -56,8 +56,9 @@ struct X11Private {
     std::atomic<bool> thread_started;
     // The window thread's rest between passes (x11_present.cpp): it waits
     // on `wake` from the end of a pass until `pass_due_ns` (CLOCK_MONOTONIC,
-    // 30 ms later) and a little beyond; the first release of the driver
-    // lock by another thread after `pass_due_ns` sets `wake` and ends it.
+    // 30 ms later), or a little beyond while the program releases the lock
+    // often; the first release by the program after `pass_due_ns` sets
+    // `wake` and ends it.
     std::atomic<long long> pass_due_ns;
     std::atomic<int> wake;
     int last_error;  // code of the last protocol error the handler saw
@@ -157,10 +158,13 @@ int rk_hX11StartThread();
 void rk_hX11Toggle();
 // Marks every display line dirty.
 void rk_hX11DirtyAll();
-// Ends the window thread's rest when its next pass is due (called after
-// each release of the driver lock), or at once.
+// Notes a release of the driver lock by the program and ends the window
+// thread's rest when its next pass is due (rk_hX11Unlock calls it after
+// releasing); the other ends the rest at once.
 void rk_hX11WakeWhenDue();
 void rk_hX11WakeNow();
+// Releases the driver lock without the above: the window thread's own.
+void rk_hX11UnlockQuietly();
 
 // Full screen (x11_fullscreen.cpp): fills the XRandR state at start.
 void rk_hX11SetupXRandR(int refresh_rate);

@@ -382,42 +382,54 @@ TEST_F(X11Test, UnchangedLinesAreNotSentAgain)
     EXPECT_EQ(shown(1, 1), rgb(s->device_palette[5]));
 }
 
-// The window thread rests 30 ms after each pass. A program that keeps
-// taking and releasing the lock, as one drawing frames or reading input
-// does, gets each pass right after the release that finds it due, never
-// sooner; one that leaves the screen alone gets its passes from the timer,
-// later.
+// The window thread rests about 30 ms after each pass. A program that
+// releases the lock every 8 ms, as one drawing frames does, wakes it with
+// its first release after that (2 ms late, at 32 ms): each pass starts
+// right after a release, not by the timer (which waits beyond the 30 ms by
+// a gap between releases). Passes of a screen left alone come on time, and
+// no pass comes more than a millisecond early.
 TEST_F(X11Test, PassFollowsTheReleaseThatFindsItDue)
 {
     boot("320x200x24");
     ASSERT_EQ(open(64, 40, 32), 0);
-    constexpr long long REST = 30'000'000;
-    // How long after it was due each pass ended, while `step` repeats.
-    auto lateness = [](const std::function<void()> &step) {
-        std::vector<long long> late;
-        long long due = rk_x11p.pass_due_ns;
-        for (auto end = Clock::now() + std::chrono::milliseconds(600); Clock::now() < end;) {
-            step();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    constexpr long long REST = 30'000'000, MS = 1'000'000;
+    auto now = [] {
+        timespec t;
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
+    };
+    // Over 900 ms: how long after it was due each pass started, and how
+    // long after the program's last release before it.
+    auto passes = [&](bool releasing) {
+        std::vector<long long> late, after_release;
+        long long due = rk_x11p.pass_due_ns, released = 0, next_release = now();
+        for (long long end = now() + 900 * MS; now() < end;) {
+            if (releasing && now() >= next_release) {
+                rk_GfxLock();
+                rk_GfxUnlock(1, 0);
+                released = now();
+                next_release += 8 * MS;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
             if (long long next = rk_x11p.pass_due_ns; next != due) {
                 late.push_back(next - REST - due);
+                after_release.push_back(next - REST - released);
                 due = next;
             }
         }
         std::sort(late.begin(), late.end());
-        return late;
+        std::sort(after_release.begin(), after_release.end());
+        return std::pair{late, after_release};
     };
-    std::vector<long long> busy = lateness([] {
-        rk_GfxLock();
-        rk_GfxUnlock(1, 0);
-    });
-    std::vector<long long> idle = lateness([] {});
-    ASSERT_GE(busy.size(), 10u);
-    ASSERT_GE(idle.size(), 8u);
-    EXPECT_GE(busy.front(), 0) << "a pass before its rest was over";
-    EXPECT_GE(idle.front(), 0);
-    EXPECT_LT(busy[busy.size() / 2], 5'000'000) << "median lateness after a release";
-    EXPECT_GT(idle[idle.size() / 2], 5'000'000) << "median lateness by the timer";
+    auto [late, after_release] = passes(true);
+    auto [alone, unused] = passes(false);
+    ASSERT_GE(late.size(), 15u);
+    ASSERT_GE(alone.size(), 15u);
+    EXPECT_GE(late.front(), -MS) << "a pass before its rest was over";
+    EXPECT_GE(alone.front(), -MS);
+    EXPECT_LT(after_release[after_release.size() / 2], MS) << "median start after the last release";
+    EXPECT_LT(late[late.size() / 2], 5 * MS) << "median lateness with releases";
+    EXPECT_LT(alone[alone.size() / 2], 4 * MS) << "median lateness of a screen left alone";
 }
 
 TEST_F(X11Test, ShapedWindowCutsOutTheMaskColour)
