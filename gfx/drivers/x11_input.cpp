@@ -401,13 +401,6 @@ void rk_hX11HandleEvent(XEvent *event)
 // reports is at most this old.
 static constexpr long long kPointerMaxAgeNs = 500'000'000;
 
-static long long monotonic_ns()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
-
 // Whether the pointer must be asked for again (see X11Private). An event
 // that came after the last answer is still unread on the connection, or in
 // Xlib's queue, or taken from it by the window thread; one that a round
@@ -415,7 +408,7 @@ static long long monotonic_ns()
 // takes it. Looking costs no round trip and no read of the connection.
 static bool pointer_query_due()
 {
-    if (!rk_x11p.pointer_known || monotonic_ns() - rk_x11p.pointer_time_ns >= kPointerMaxAgeNs)
+    if (!rk_x11p.pointer_known || rk_hX11Now() - rk_x11p.pointer_time_ns >= kPointerMaxAgeNs)
         return true;
     int unread = 0;
     if (ioctl(ConnectionNumber(rk_x11.display), FIONREAD, &unread) != 0 || unread > 0)
@@ -435,7 +428,7 @@ int rk_hX11GetMouse(int *x, int *y, int *wheel, int *buttons, int *clip)
                                               &rk_x11p.pointer_x, &rk_x11p.pointer_y, &rk_x11p.pointer_mask);
         // Events that came before the answer are in the queue now.
         rk_x11p.pointer_events = rk_x11p.events_taken + static_cast<unsigned long>(QLength(rk_x11.display));
-        rk_x11p.pointer_time_ns = monotonic_ns();
+        rk_x11p.pointer_time_ns = rk_hX11Now();
     }
     if (rk_x11p.pointer_known) {
         int f = rk_hX11Scale();

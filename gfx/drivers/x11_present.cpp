@@ -110,19 +110,12 @@ void rk_hX11Present()
 // without a release during the last rest (as measured, plus a tick of the
 // coarse clock), and only when that is at most kMaxWaitNs.
 //
-// Passes are due 30 ms after the last one began (had the lock). A release up to kEarlyNs
-// before that counts as due: a program whose frames divide the 30 ms evenly
-// would otherwise always miss it by the pass's own start-up time and wait
-// one more frame.
+// Passes are due 30 ms after the last one began (had the lock). A release
+// up to kEarlyNs before that counts as due: a program whose frames divide
+// the 30 ms evenly would otherwise always miss it by the pass's own
+// start-up time and wait one more frame.
 static constexpr long long kRestNs = 30'000'000, kMaxWaitNs = 15'000'000, kMarginNs = 1'000'000,
                            kEarlyNs = 1'000'000;
-
-static long long now_ns(clockid_t clock)
-{
-    timespec t;
-    clock_gettime(clock, &t);
-    return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
 
 // The coarse clock costs a few nanoseconds and is behind by less than this.
 static long long coarse_lag()
@@ -136,6 +129,7 @@ static long long coarse_lag()
 
 // The program's releases of the lock, by the coarse clock: the last one,
 // and the longest gap between two since the window thread last looked.
+// Plain loads and stores: two threads releasing at once only blur them.
 static std::atomic<long long> last_release_ns, longest_gap_ns;
 
 static int *wake_word()
@@ -153,14 +147,15 @@ void rk_hX11WakeNow()
 // The exact clock is read only from a coarse tick before the pass is due.
 void rk_hX11WakeWhenDue()
 {
-    const long long now = now_ns(CLOCK_MONOTONIC_COARSE);
-    const long long gap = now - last_release_ns.exchange(now, std::memory_order_relaxed);
+    const long long now = rk_hX11Now(CLOCK_MONOTONIC_COARSE);
+    const long long gap = now - last_release_ns.load(std::memory_order_relaxed);
+    last_release_ns.store(now, std::memory_order_relaxed);
     if (gap > longest_gap_ns.load(std::memory_order_relaxed))
         longest_gap_ns.store(gap, std::memory_order_relaxed);
     if (rk_x11p.wake.load(std::memory_order_relaxed) != 0)
         return;
     const long long due = rk_x11p.pass_due_ns.load(std::memory_order_relaxed);
-    if (now + coarse_lag() + kEarlyNs >= due && now_ns(CLOCK_MONOTONIC) + kEarlyNs >= due)
+    if (now + coarse_lag() + kEarlyNs >= due && rk_hX11Now() + kEarlyNs >= due)
         rk_hX11WakeNow();
 }
 
@@ -171,12 +166,12 @@ static void rest()
 {
     const long long due = rk_x11p.pass_due_ns.load();
     const long long quiet = std::max(longest_gap_ns.exchange(0),
-                                     now_ns(CLOCK_MONOTONIC_COARSE) - last_release_ns.load());
+                                     rk_hX11Now(CLOCK_MONOTONIC_COARSE) - last_release_ns.load());
     const long long until = quiet <= kMaxWaitNs ? due + quiet + coarse_lag() + kMarginNs : due;
     const timespec deadline = {static_cast<time_t>(until / 1'000'000'000), static_cast<long>(until % 1'000'000'000)};
     while (rk_x11p.is_running) {
         if (rk_x11p.wake.load() != 0) {
-            if (now_ns(CLOCK_MONOTONIC) + kEarlyNs >= due)
+            if (rk_hX11Now() + kEarlyNs >= due)
                 return;
             rk_x11p.wake = 0;
             continue;
@@ -220,7 +215,7 @@ static void *window_thread(void *)
 
     while (rk_x11p.is_running && !rk_x11p.display_lost) {
         rk_hX11Lock();
-        const long long start = now_ns(CLOCK_MONOTONIC);
+        const long long start = rk_hX11Now();
         if (rk_x11p.display_lost) {
             rk_hX11UnlockQuietly();
             break;

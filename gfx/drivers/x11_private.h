@@ -3,6 +3,7 @@
 // window. Private to gfx/drivers/.
 #pragma once
 #include <atomic>
+#include <ctime>
 #include <pthread.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -55,10 +56,10 @@ struct X11Private {
     // The window thread runs from a successful start to its join.
     std::atomic<bool> thread_started;
     // The window thread's rest between passes (x11_present.cpp): it waits
-    // on `wake` from the end of a pass until `pass_due_ns` (CLOCK_MONOTONIC,
-    // 30 ms later), or a little beyond while the program releases the lock
-    // often; the first release by the program after `pass_due_ns` sets
-    // `wake` and ends it.
+    // on `wake` after a pass until `pass_due_ns` (CLOCK_MONOTONIC, 30 ms
+    // after the pass began), or a little beyond while the program releases
+    // the lock often; the first release by the program after `pass_due_ns`
+    // sets `wake` and ends it.
     std::atomic<long long> pass_due_ns;
     std::atomic<int> wake;
     int last_error;  // code of the last protocol error the handler saw
@@ -110,6 +111,14 @@ int rk_hX11TranslateKey(XKeyEvent *event);
 // Grabs the pointer into `window`, retrying every `interval_us` for about
 // two seconds; false when it never succeeds.
 bool rk_hX11GrabPointer(unsigned interval_us);
+
+// A clock's time in nanoseconds.
+inline long long rk_hX11Now(clockid_t clock = CLOCK_MONOTONIC)
+{
+    timespec t;
+    clock_gettime(clock, &t);
+    return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 // The scale in force: `scale` in a window, 1 in full screen.
 inline int rk_hX11Scale()
