@@ -62,14 +62,20 @@ protected:
     Display *peer = nullptr;  // the test's own connection
 
     // Windows at the mode's size unless a test asks for a scale.
+    // Each test starts as a program would: the title and the focus outlive
+    // a screen, as do codes left in the key buffer (drained after each test).
     void SetUp() override
     {
         unsetenv("RIVEZ_SCALE");
         unsetenv("GDK_SCALE");
+        __rk_window_title = nullptr;
+        rk_x11p.has_focus = 0;
     }
 
     void TearDown() override
     {
+        while (__rk_gfx && rk_GfxKeyHit())
+            rk_GfxGetkey();
         rk_GfxScreen(0, 0, 0, 0, 0);
         __rk_gfx_driver_name = nullptr;
         if (peer)
