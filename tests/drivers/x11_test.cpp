@@ -61,9 +61,9 @@ protected:
     Xvfb server;
     Display *peer = nullptr;  // the test's own connection
 
-    // Windows at the mode's size unless a test asks for a scale.
-    // Each test starts as a program would: the title and the focus outlive
-    // a screen, as do codes left in the key buffer (drained after each test).
+    // Each test starts as a program would: windows at the mode's size unless
+    // it asks for a scale, no title and no focus yet (both outlive a screen,
+    // as do codes left in the key buffer, drained after each test).
     void SetUp() override
     {
         unsetenv("RIVEZ_SCALE");
@@ -399,11 +399,7 @@ TEST_F(X11Test, PassFollowsTheReleaseThatFindsItDue)
     boot("320x200x24");
     ASSERT_EQ(open(64, 40, 32), 0);
     constexpr long long REST = 30'000'000, MS = 1'000'000;
-    auto now = [] {
-        timespec t;
-        clock_gettime(CLOCK_MONOTONIC, &t);
-        return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
-    };
+    auto now = [] { return rk_hX11Now(); };
     // Over 900 ms: how long after it was due each pass started, and how
     // long after the program's last release before it.
     auto passes = [&](bool releasing) {
